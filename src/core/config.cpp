@@ -1,0 +1,95 @@
+#include "core/config.h"
+
+#include <cstring>
+
+#include "core/log.h"
+#include "core/server_state.h"
+#include "platform/error.h"
+#include "platform/ini.h"
+
+namespace {
+
+const char* const kWho = "importIniSettings()";
+
+// Reads a text key into a field of fieldSize bytes. The read is made into a
+// buffer far larger than any field, so that a value that does not fit is
+// seen and refused rather than cut short without a word.
+void readText(const char* section, const char* key, const char* defaultValue, char* field,
+              unsigned fieldSize, const char* path) {
+  char value[1024];
+  const unsigned length =
+      platform::iniGetString(section, key, defaultValue, value, sizeof value, path);
+  if (length > fieldSize - 1) {
+    logprintf(currentLogStream,
+              "%s: ERROR [%s] %s is longer than %u characters, using the default (%s).\n", kWho,
+              section, key, fieldSize - 1, defaultValue);
+    std::strcpy(field, defaultValue);  // every default fits its field
+    return;
+  }
+  std::memcpy(field, value, length + 1);
+}
+
+// The parity letter is used by its first character only.
+void readParity(const char* section, const char* path, char* parity) {
+  char value[8];
+  platform::iniGetString(section, "parity", "N", value, sizeof value, path);
+  parity[0] = value[0];
+  parity[1] = '\0';
+}
+
+}  // namespace
+
+bool importIniSettings(const char* path) {
+  char sections[256];
+  if (platform::iniSectionNames(path, sections, sizeof sections - 1) == 0) {
+    const unsigned long error = platform::lastSystemError();
+    logprintf(currentLogStream, "%s: ERROR reading file (0x%lX).\n", kWho, error);
+    return false;
+  }
+
+  ServerSettings& settings = serverSettings;
+  settings.serverPort = platform::iniGetInt("server", "port", 2020, path);
+  settings.serverMaxUsers = platform::iniGetInt("server", "maxclients", 2, path);
+  readText("server", "logfilename", "stdout", settings.logfilename, sizeof settings.logfilename,
+           path);
+  serverStatus.cameraPreTrigger = platform::iniGetInt("camera", "pretrigger", 0, path) == 1;
+  readText("camera", "fileprefix", "AUV_", serverStatus.cameraFilePrefix,
+           sizeof serverStatus.cameraFilePrefix, path);
+  readText("trigger", "serialport", "COM1", settings.triggerPortName,
+           sizeof settings.triggerPortName, path);
+  settings.triggerBaudRate = platform::iniGetInt("trigger", "baudrate", 1200, path);
+  settings.triggerBits =
+      static_cast<std::uint16_t>(platform::iniGetInt("trigger", "bits", 8, path));
+  readParity("trigger", path, settings.triggerParity);
+  settings.triggerStop =
+      static_cast<std::uint16_t>(platform::iniGetInt("trigger", "stop", 1, path));
+  serverStatus.cameraInterval = platform::iniGetInt("camera", "interval", 1000, path);
+  readText("laserpower", "serialport", "COM1", settings.laserPortName,
+           sizeof settings.laserPortName, path);
+  settings.laserBaudRate = platform::iniGetInt("laserpower", "baudrate", 1200, path);
+  settings.laserBits =
+      static_cast<std::uint16_t>(platform::iniGetInt("laserpower", "bits", 8, path));
+  readParity("laserpower", path, settings.laserParity);
+  settings.laserStop =
+      static_cast<std::uint16_t>(platform::iniGetInt("laserpower", "stop", 1, path));
+  return true;
+}
+
+void printSettings() {
+  const ServerSettings& s = serverSettings;
+  std::FILE* log = currentLogStream;
+  logprintf(log, "SKERROW SETTINGS\n");
+  logprintf(log, "-----------------------------\n");
+  logprintf(log, "| serverPort:        %i\n", static_cast<int>(s.serverPort));
+  logprintf(log, "| serverMaxUsers:    %i\n", static_cast<int>(s.serverMaxUsers));
+  logprintf(log, "| logfilename:\t\t  %s\n", s.logfilename);
+  logprintf(log, "| cameraPreTrigger:  %i\n", serverStatus.cameraPreTrigger ? 1 : 0);
+  logprintf(log, "| cameraFilePrefix:  %s\n", serverStatus.cameraFilePrefix);
+  logprintf(log, "| cameraInterval:    %i\n", static_cast<int>(serverStatus.cameraInterval));
+  logprintf(log, "| triggerPortName:   %s\n", s.triggerPortName);
+  logprintf(log, "| triggerBaudRate:   %i\n", static_cast<int>(s.triggerBaudRate));
+  logprintf(log, "| triggerBits:       %i\n", static_cast<int>(s.triggerBits));
+  logprintf(log, "| triggerParity:     %s\n", s.triggerParity);
+  logprintf(log, "| triggerStop:       %i\n", static_cast<int>(s.triggerStop));
+  logprintf(log, "-----------------------------\n");
+}

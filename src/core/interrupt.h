@@ -1,0 +1,6 @@
+// The routine Ctrl-C runs, and shutdown runs again first.
+#pragma once
+
+// Logs the interrupt line and clears the run flag. Its body runs at most once
+// per process, however many threads call it at the same time.
+void onInterrupt();

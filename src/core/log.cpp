@@ -1,0 +1,56 @@
+#include "core/log.h"
+
+#include <cstdarg>
+
+#include "core/server_state.h"
+#include "platform/clock.h"
+
+std::FILE* currentLogStream = stdout;
+char savedFileName[128] = "img";
+
+int logprintf(std::FILE* stream, const char* format, ...) {
+  platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
+  if (!hold.obtained()) {
+    std::fputs("logprintf():: Error getting status mutex\n", stdout);
+    return -1;
+  }
+  const platform::UtcTime now = platform::utcNow();
+  int written = std::fprintf(stream, "[%04d%02d%02d %02d:%02d:%02d] ", now.year, now.month, now.day,
+                             now.hour, now.minute, now.second);
+  std::va_list args;
+  va_start(args, format);
+  written += std::vfprintf(stream, format, args);
+  va_end(args);
+  return written;
+}
+
+void WriteFileToLog() {
+  // Room for the longest prefix and the suffix, so the name is never cut;
+  // the check below only guards against a prefix without its terminator.
+  char logName[kPrefixSize + sizeof "FileLog.log"];
+  const int length =
+      std::snprintf(logName, sizeof logName, "%.*sFileLog.log", static_cast<int>(kPrefixSize - 1),
+                    serverStatus.cameraFilePrefix);
+  std::FILE* file = nullptr;
+  if (length > 0 && static_cast<unsigned>(length) < sizeof logName)
+    file = std::fopen(logName, "a");
+
+  platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
+  if (!hold.obtained()) {
+    logprintf(currentLogStream, "NikonWorkerThread():: Error getting status mutex\n");
+    if (file != nullptr)
+      std::fclose(file);
+    return;
+  }
+  if (file == nullptr) {
+    logprintf(currentLogStream,
+              "WriteFileToLog(): ERROR cannot open image log file for writing.\n");
+    return;
+  }
+  const platform::UtcTime now = platform::utcNow();
+  std::fprintf(file, "%04d %02d %02d %02d %02d %02d %03d %06lu %06lu %s\n", now.year, now.month,
+               now.day, now.hour, now.minute, now.second, now.millisecond,
+               static_cast<unsigned long>(serverStatus.triggerCount),
+               static_cast<unsigned long>(serverStatus.imageCount), savedFileName);
+  std::fclose(file);
+}

@@ -1,0 +1,123 @@
+// Skerrow: start-up, the accept loop and the orderly shutdown.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "core/config.h"
+#include "core/interrupt.h"
+#include "core/log.h"
+#include "core/server_state.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/error.h"
+#include "platform/paths.h"
+
+namespace {
+
+const char* const kWho = "Skerrow:main()";
+
+// Makes one mutex for the process. The handle lives until the process ends.
+bool createSharedMutex(platform::TimedMutex** mutex) {
+  std::unique_ptr<platform::TimedMutex> created = platform::createTimedMutex();
+  if (created == nullptr) {
+    const unsigned long error = platform::lastSystemError();
+    logprintf(currentLogStream, "%s: ERROR CreateMutex: %d\n", kWho, static_cast<int>(error));
+    return false;
+  }
+  *mutex = created.release();
+  return true;
+}
+
+// Switches the server log to the configured file unless its name begins
+// with "stdout".
+void switchLogToFile() {
+  const char* name = serverSettings.logfilename;
+  if (std::strncmp(name, "stdout", 6) == 0)
+    return;
+  std::FILE* file = std::fopen(name, "a");
+  if (file == nullptr) {
+    logprintf(currentLogStream, "%s: Failed to open log for writing. [%s]\n", kWho, name);
+    return;
+  }
+  logprintf(currentLogStream, "%s: Now Writing to Server Log. [%s]\n", kWho, name);
+  currentLogStream = file;
+  logprintf(currentLogStream, "%s: Start of Server Log. [%s]\n", kWho, name);
+  printSettings();
+}
+
+// Takes the configuration path from the command line. A path that does not
+// fit its field is refused rather than cut, so the server never runs on a
+// file other than the one named.
+bool chooseConfigPath(int argc, char** argv) {
+  std::strcpy(serverSettings.configFilePath, platform::defaultConfigPath());
+  if (argc < 2) {
+    logprintf(currentLogStream, "%s: No INI file given, using defaults.\n", kWho);
+    return true;
+  }
+  if (std::strlen(argv[1]) >= sizeof serverSettings.configFilePath) {
+    logprintf(currentLogStream, "%s: ERROR INI file path is longer than %u characters.\n", kWho,
+              static_cast<unsigned>(sizeof serverSettings.configFilePath - 1));
+    return false;
+  }
+  std::strcpy(serverSettings.configFilePath, argv[1]);
+  logprintf(currentLogStream, "%s: Loading INI File (%s)...\n", kWho,
+            serverSettings.configFilePath);
+  return true;
+}
+
+bool readRunning() {
+  platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
+  return hold.obtained() && serverStatus.running;
+}
+
+bool startUp(int argc, char** argv) {
+  if (!createSharedMutex(&statusMutex) || !createSharedMutex(&messageMutex))
+    return false;
+  if (!chooseConfigPath(argc, argv))
+    return false;
+  const bool imported = importIniSettings(serverSettings.configFilePath);
+  printSettings();
+  if (!imported) {
+    logprintf(currentLogStream, "%s: ERROR importing INI settings, exiting...\n", kWho);
+    return false;
+  }
+  switchLogToFile();
+  // No other thread exists yet, so no lock is taken.
+  serverStatus.acquisitionActive = false;
+  serverStatus.running = true;
+  return true;
+}
+
+void runAcceptLoop() {
+  while (readRunning())
+    platform::sleepMs(1);
+}
+
+void shutDown() {
+  onInterrupt();
+  logprintf(currentLogStream, "%s: End of program.\n", kWho);
+  if (currentLogStream != stdout) {
+    std::fclose(currentLogStream);
+    currentLogStream = stdout;
+  }
+  std::fputs("\nPress any key to exit...\n", stdout);
+  std::fflush(stdout);
+  // The wait keeps a console window open for its reader; a server started by
+  // a service manager, a script or a test has no one to press a key.
+  if (!platform::stdinIsConsole())
+    return;
+  while (!platform::consoleKeyPressed())
+    platform::sleepMs(50);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Whole lines reach a pipe or a capturing service manager promptly.
+  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  platform::installInterruptRoutine(onInterrupt);
+  if (startUp(argc, argv))
+    runAcceptLoop();
+  shutDown();
+  return 0;
+}

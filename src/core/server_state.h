@@ -1,0 +1,61 @@
+// The process-wide status record, the fixed settings and the two mutexes
+// that every thread meets in.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/mutex.h"
+
+// Every wait on a shared mutex gives up after this long; none is infinite.
+constexpr int kMutexTimeoutMs = 2000;
+
+// Text field sizes, terminator included.
+constexpr unsigned kPrefixSize = 128;
+constexpr unsigned kLogNameSize = 128;
+constexpr unsigned kConfigPathSize = 256;
+// Port names hold device paths and remote-port names, not only "COM1".
+constexpr unsigned kPortNameSize = 255;
+
+// Run-time status. Fields touched by more than one thread are read and
+// written under statusMutex. imageCount and cameraPreTrigger are touched only
+// by the camera thread once start-up is over.
+struct ServerStatus {
+  bool running;
+  bool acquisitionActive;
+  bool laserPowerOn;
+  bool cameraConnected;
+  std::int32_t cameraInterval;  // milliseconds between triggers
+  std::uint32_t triggerCount;
+  std::uint32_t imageCount;
+  char cameraFilePrefix[kPrefixSize];
+  bool cameraPreTrigger;
+};
+
+// Settings fixed once start-up has read them.
+struct ServerSettings {
+  char configFilePath[kConfigPathSize];
+  std::int32_t serverPort;
+  std::int32_t serverMaxUsers;
+  char logfilename[kLogNameSize];
+  char triggerPortName[kPortNameSize];
+  std::int32_t triggerBaudRate;
+  std::uint16_t triggerBits;
+  char triggerParity[2];  // the parity letter; only the first character is used
+  std::uint16_t triggerStop;
+  char laserPortName[kPortNameSize];
+  std::int32_t laserBaudRate;
+  std::uint16_t laserBits;
+  char laserParity[2];
+  std::uint16_t laserStop;
+};
+
+// Zero-filled before main runs.
+extern ServerStatus serverStatus;
+extern ServerSettings serverSettings;
+
+// statusMutex guards ServerStatus, the image-name queue and every log entry;
+// it is re-entrant, since entries are written while it is held.
+// messageMutex guards both directions of the message queue. No routine holds
+// both. Created by start-up and never destroyed; null until then.
+extern platform::TimedMutex* statusMutex;
+extern platform::TimedMutex* messageMutex;

@@ -1,0 +1,26 @@
+// Reading of INI profile files, with the answers of the Windows profile
+// functions: names compared without regard to case, blanks around names and
+// values trimmed, the first matching section and key win, lines starting
+// with ';' are comments, a value in matching quotes loses them.
+#pragma once
+
+namespace platform {
+
+// Writes the section names of the file into out (each ended by a zero byte,
+// the list by one more) and returns the number of characters written before
+// the final zero. Returns 0 when the file cannot be read or holds no section;
+// lastSystemError() then tells why (2 for a missing file).
+unsigned iniSectionNames(const char* path, char* out, unsigned size);
+
+// Reads an integer: blanks, an optional sign, then leading decimal digits or
+// 0x and hexadecimal digits; the rest is ignored and the value wraps at 32
+// bits. A missing key or an empty value gives defaultValue.
+int iniGetInt(const char* section, const char* key, int defaultValue, const char* path);
+
+// Copies the key's text, or defaultValue when the key is missing, into out,
+// cut to size - 1 characters and always terminated. Returns the number of
+// characters copied.
+unsigned iniGetString(const char* section, const char* key, const char* defaultValue, char* out,
+                      unsigned size, const char* path);
+
+}  // namespace platform
