@@ -9,6 +9,10 @@ namespace {
 std::atomic<bool> interruptHandled{false};
 }
 
+bool interruptReceived() {
+  return interruptHandled.load();
+}
+
 void onInterrupt() {
   if (interruptHandled.exchange(true))
     return;

@@ -4,3 +4,6 @@
 // Logs the interrupt line and clears the run flag. Its body runs at most once
 // per process, however many threads call it at the same time.
 void onInterrupt();
+
+// True once onInterrupt has run (or is running).
+bool interruptReceived();

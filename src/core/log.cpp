@@ -5,7 +5,7 @@
 #include "core/server_state.h"
 #include "platform/clock.h"
 
-std::FILE* currentLogStream = stdout;
+std::atomic<std::FILE*> currentLogStream{stdout};
 char savedFileName[128] = "img";
 
 int logprintf(std::FILE* stream, const char* format, ...) {

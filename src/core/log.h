@@ -1,6 +1,7 @@
 // The server log and the image log.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -11,8 +12,9 @@
 
 // The stream server-log entries go to: standard output until start-up
 // switches it to the configured log file. Every caller passes it to
-// logprintf.
-extern std::FILE* currentLogStream;
+// logprintf. Atomic, since the interrupt routine may log from its own thread
+// while start-up switches the stream.
+extern std::atomic<std::FILE*> currentLogStream;
 
 // The name under which the last image was saved, directory and extension
 // included; "img" until the first save. Written by the data procedure, read

@@ -17,7 +17,7 @@ namespace {
 const char* const kWho = "Skerrow:main()";
 
 // Makes one mutex for the process. The handle lives until the process ends.
-bool createSharedMutex(platform::TimedMutex** mutex) {
+bool createSharedMutex(std::atomic<platform::TimedMutex*>* mutex) {
   std::unique_ptr<platform::TimedMutex> created = platform::createTimedMutex();
   if (created == nullptr) {
     const unsigned long error = platform::lastSystemError();
@@ -82,9 +82,13 @@ bool startUp(int argc, char** argv) {
     return false;
   }
   switchLogToFile();
-  // No other thread exists yet, so no lock is taken.
+  // The interrupt routine may already have run on its own thread; a Ctrl-C
+  // during start-up must not be undone here, or nothing could stop the run.
+  platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
+  if (!hold.obtained())
+    return false;
   serverStatus.acquisitionActive = false;
-  serverStatus.running = true;
+  serverStatus.running = !interruptReceived();
   return true;
 }
 

@@ -2,5 +2,5 @@
 
 ServerStatus serverStatus{};
 ServerSettings serverSettings{};
-platform::TimedMutex* statusMutex = nullptr;
-platform::TimedMutex* messageMutex = nullptr;
+std::atomic<platform::TimedMutex*> statusMutex{nullptr};
+std::atomic<platform::TimedMutex*> messageMutex{nullptr};

@@ -2,6 +2,7 @@
 // that every thread meets in.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/mutex.h"
@@ -56,6 +57,7 @@ extern ServerSettings serverSettings;
 // statusMutex guards ServerStatus, the image-name queue and every log entry;
 // it is re-entrant, since entries are written while it is held.
 // messageMutex guards both directions of the message queue. No routine holds
-// both. Created by start-up and never destroyed; null until then.
-extern platform::TimedMutex* statusMutex;
-extern platform::TimedMutex* messageMutex;
+// both. Created by start-up and never destroyed; null until then. Atomic,
+// since the interrupt routine may run on its own thread during start-up.
+extern std::atomic<platform::TimedMutex*> statusMutex;
+extern std::atomic<platform::TimedMutex*> messageMutex;

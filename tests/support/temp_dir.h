@@ -27,4 +27,8 @@ class TempDir {
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 
+// Reads a file written in text mode, with Windows' CR LF line ends turned
+// back into LF so that one expectation serves both platforms.
+std::string readTextFile(const std::string& path);
+
 }  // namespace testing_support

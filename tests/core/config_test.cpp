@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/config.h"
+#include "core/core_fixture.h"
+#include "core/log.h"
+#include "core/server_state.h"
+
+namespace {
+
+class ConfigTest : public CoreTest {
+ protected:
+  bool import(const std::string& content) {
+    return importIniSettings(dir_.write("Skerrow.ini", content).c_str());
+  }
+};
+
+const std::vector<std::string> kDefaultPrintout = {
+    "SKERROW SETTINGS",          "-----------------------------", "| serverPort:        2020",
+    "| serverMaxUsers:    2",    "| logfilename:\t\t  stdout",    "| cameraPreTrigger:  0",
+    "| cameraFilePrefix:  AUV_", "| cameraInterval:    1000",     "| triggerPortName:   COM1",
+    "| triggerBaudRate:   1200", "| triggerBits:       8",        "| triggerParity:     N",
+    "| triggerStop:       1",    "-----------------------------",
+};
+
+TEST_F(ConfigTest, LoneServerHeaderGivesEveryDefault) {
+  ASSERT_TRUE(import("[server]\n"));
+  EXPECT_EQ(2020, serverSettings.serverPort);
+  EXPECT_EQ(2, serverSettings.serverMaxUsers);
+  EXPECT_STREQ("stdout", serverSettings.logfilename);
+  EXPECT_FALSE(serverStatus.cameraPreTrigger);
+  EXPECT_STREQ("AUV_", serverStatus.cameraFilePrefix);
+  EXPECT_EQ(1000, serverStatus.cameraInterval);
+  EXPECT_STREQ("COM1", serverSettings.triggerPortName);
+  EXPECT_EQ(1200, serverSettings.triggerBaudRate);
+  EXPECT_EQ(8, serverSettings.triggerBits);
+  EXPECT_STREQ("N", serverSettings.triggerParity);
+  EXPECT_EQ(1, serverSettings.triggerStop);
+  EXPECT_STREQ("COM1", serverSettings.laserPortName);
+  EXPECT_EQ(1200, serverSettings.laserBaudRate);
+  EXPECT_EQ(8, serverSettings.laserBits);
+  EXPECT_STREQ("N", serverSettings.laserParity);
+  EXPECT_EQ(1, serverSettings.laserStop);
+  EXPECT_TRUE(logEntries().empty()) << logText();
+  printSettings();
+  EXPECT_EQ(kDefaultPrintout, logEntries());
+}
+
+TEST_F(ConfigTest, UnreadableFilesFailAndWriteNothing) {
+  struct Case {
+    const char* name;
+    const char* content;  // nullptr: no file at all
+  } cases[] = {{"missing", nullptr}, {"empty", ""}, {"no section", "port=2021\n"}};
+  for (const Case& c : cases) {
+    serverSettings = ServerSettings{};
+    const std::string path =
+        c.content ? dir_.write("case.ini", c.content) : dir_.file("absent.ini");
+    EXPECT_FALSE(importIniSettings(path.c_str())) << c.name;
+    EXPECT_EQ(0, serverSettings.serverPort) << c.name;
+    EXPECT_STREQ("", serverSettings.logfilename) << c.name;
+  }
+  const std::vector<std::string> entries = logEntries();
+  ASSERT_EQ(3u, entries.size());
+  EXPECT_EQ("importIniSettings(): ERROR reading file (0x2).", entries[0]);
+  for (const std::string& entry : entries) {
+    EXPECT_EQ(0u, entry.find("importIniSettings(): ERROR reading file (0x")) << entry;
+  }
+}
+
+TEST_F(ConfigTest, EveryKeyLandsInItsField) {
+  ASSERT_TRUE(
+      import("[server]\nport=3030\nmaxclients=5\nlogfilename=srv.log\n"
+             "[camera]\npretrigger=1\nfileprefix=/data/dive7/D7_\ninterval=250\n"
+             "[trigger]\nserialport=/dev/ttyUSB0\nbaudrate=9600\nbits=7\nparity=E\nstop=2\n"
+             "[laserpower]\nserialport=rfc2217://127.0.0.1:7001\nbaudrate=4800\nbits=6\n"
+             "parity=O\nstop=1\n"));
+  EXPECT_EQ(3030, serverSettings.serverPort);
+  EXPECT_EQ(5, serverSettings.serverMaxUsers);
+  EXPECT_STREQ("srv.log", serverSettings.logfilename);
+  EXPECT_TRUE(serverStatus.cameraPreTrigger);
+  EXPECT_STREQ("/data/dive7/D7_", serverStatus.cameraFilePrefix);
+  EXPECT_EQ(250, serverStatus.cameraInterval);
+  EXPECT_STREQ("/dev/ttyUSB0", serverSettings.triggerPortName);
+  EXPECT_EQ(9600, serverSettings.triggerBaudRate);
+  EXPECT_EQ(7, serverSettings.triggerBits);
+  EXPECT_STREQ("E", serverSettings.triggerParity);
+  EXPECT_EQ(2, serverSettings.triggerStop);
+  EXPECT_STREQ("rfc2217://127.0.0.1:7001", serverSettings.laserPortName);
+  EXPECT_EQ(4800, serverSettings.laserBaudRate);
+  EXPECT_EQ(6, serverSettings.laserBits);
+  EXPECT_STREQ("O", serverSettings.laserParity);
+  EXPECT_EQ(1, serverSettings.laserStop);
+}
+
+TEST_F(ConfigTest, ValuesAreTakenAsTheyComeWithoutValidation) {
+  struct Case {
+    const char* lines;
+    bool preTrigger;
+    int bits, stop, interval;
+    const char* parity;
+  } cases[] = {
+      {"pretrigger=1\n", true, 8, 1, 1000, "N"},
+      {"pretrigger=2\n", false, 8, 1, 1000, "N"},
+      {"pretrigger=-1\n", false, 8, 1, 1000, "N"},
+      {"bits=65544\nstop=65537\n", false, 8, 1, 1000, "N"},
+      {"bits=-1\n", false, 65535, 1, 1000, "N"},
+      {"interval=-20\n", false, 8, 1, -20, "N"},
+      {"interval=0\n", false, 8, 1, 0, "N"},
+      {"parity=Even\n", false, 8, 1, 1000, "E"},
+  };
+  for (const Case& c : cases) {
+    serverStatus = ServerStatus{};
+    // Every key is looked up in its own section; the case's lines are
+    // repeated in each, which is harmless.
+    const std::string body = c.lines;
+    ASSERT_TRUE(import("[camera]\n" + body + "[trigger]\n" + body)) << c.lines;
+    EXPECT_EQ(c.preTrigger, serverStatus.cameraPreTrigger) << c.lines;
+    EXPECT_EQ(c.bits, serverSettings.triggerBits) << c.lines;
+    EXPECT_EQ(c.stop, serverSettings.triggerStop) << c.lines;
+    EXPECT_EQ(c.interval, serverStatus.cameraInterval) << c.lines;
+    EXPECT_STREQ(c.parity, serverSettings.triggerParity) << c.lines;
+  }
+}
+
+struct LimitCase {
+  const char* section;
+  const char* key;
+  size_t limit;
+  const char* fallback;
+  char* (*field)();
+};
+
+TEST_F(ConfigTest, TextAtItsLimitIsKeptAndLongerIsRefused) {
+  const LimitCase cases[] = {
+      {"server", "logfilename", 127, "stdout", [] { return serverSettings.logfilename; }},
+      {"camera", "fileprefix", 127, "AUV_", [] { return serverStatus.cameraFilePrefix; }},
+      {"trigger", "serialport", 254, "COM1", [] { return serverSettings.triggerPortName; }},
+      {"laserpower", "serialport", 254, "COM1", [] { return serverSettings.laserPortName; }},
+  };
+  for (const LimitCase& c : cases) {
+    const std::string fits(c.limit, 'f');
+    ASSERT_TRUE(import(std::string("[") + c.section + "]\n" + c.key + "=" + fits + "\n"));
+    EXPECT_EQ(fits, c.field()) << c.key;
+    for (size_t length : {c.limit + 1, c.limit + 700}) {
+      const std::string tooLong(length, 'x');
+      ASSERT_TRUE(import(std::string("[") + c.section + "]\n" + c.key + "=" + tooLong + "\n"));
+      EXPECT_STREQ(c.fallback, c.field()) << c.key << " of " << length;
+      const std::string expected = std::string("importIniSettings(): ERROR [") + c.section + "] " +
+                                   c.key + " is longer than " + std::to_string(c.limit) +
+                                   " characters, using the default (" + c.fallback + ").";
+      const std::vector<std::string> entries = logEntries();
+      ASSERT_FALSE(entries.empty());
+      EXPECT_EQ(expected, entries.back());
+    }
+  }
+}
+
+}  // namespace
