@@ -4,7 +4,7 @@
 #include <regex>
 #include <string>
 
-#include "core/core_fixture.h"
+#include "support/core_fixture.h"
 #include "core/log.h"
 #include "core/server_state.h"
 

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/core_fixture.h"
+#include "support/core_fixture.h"
 #include "core/log.h"
 #include "core/server_state.h"
 #include "core/status_access.h"

@@ -1,4 +1,4 @@
-#include "core/core_fixture.h"
+#include "support/core_fixture.h"
 
 #include <atomic>
 #include <regex>

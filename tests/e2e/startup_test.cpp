@@ -1,0 +1,113 @@
+// Start-up without a usable configuration, and the configuration path taken
+// from the command line.
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "e2e/process.h"
+#include "e2e/server_log.h"
+#include "support/temp_dir.h"
+
+namespace e2e {
+namespace {
+
+using testing_support::TempDir;
+
+// A path of exactly `length` characters that names Skerrow.ini in the
+// working directory, so that its length alone decides whether it is read.
+std::string pathOfLength(std::size_t length) {
+  const std::string name = "Skerrow.ini";
+  const std::size_t padding = length - name.size();
+  std::string path;
+  for (std::size_t i = 0; i < padding / 2; ++i) path += "./";
+  if (padding % 2 == 1) path += "/";
+  return path + name;
+}
+
+TEST(e2eStartUp, NoArgumentAndNoIniFileShutsDownInOrderAndEndsByItself) {
+  TempDir dir;
+  const std::time_t before = std::time(nullptr);
+  // A zone far from UTC shows whether the timestamps are taken in UTC.
+  ServerProcess server(dir.path(), {}, {"TZ=NPT-5:45"});
+  ASSERT_TRUE(server.started()) << server.startError();
+  ExitStatus status;
+  ASSERT_TRUE(server.waitForExit(&status))
+      << "the server did not end by itself with standard input not a console; it wrote:\n"
+      << server.out().text();
+  const std::time_t after = std::time(nullptr);
+
+  EXPECT_TRUE(status.exited) << "ended by signal " << status.signal;
+  EXPECT_EQ(status.code, 0);
+  std::vector<std::string> expected{
+      stamped("Skerrow:main(): No INI file given, using defaults."),
+      stamped("importIniSettings(): ERROR reading file (0x2)."),
+  };
+  append(&expected, printoutLines(emptyPrintout()));
+  append(&expected, {
+                        stamped("Skerrow:main(): ERROR importing INI settings, exiting..."),
+                        stamped(kInterruptLine),
+                        stamped(kEndLine),
+                    });
+  append(&expected, promptLines());
+  const std::string out = server.out().text();
+  const std::vector<LogLine> lines = parseLog(out);
+  EXPECT_EQ(describe(lines), expected);
+  EXPECT_TRUE(!out.empty() && out.back() == '\n');
+  for (const LogLine& line : lines) {
+    if (!line.stamped) continue;
+    EXPECT_GE(line.stamp, before) << line.text;
+    EXPECT_LE(line.stamp, after) << line.text;
+  }
+  EXPECT_EQ(server.err().text(), "");
+}
+
+TEST(e2eStartUp, ConfigPathOfTheFullFieldLengthIsReadUncut) {
+  TempDir dir;
+  // Port 0 lets the system pick a free port, should the server listen.
+  dir.write("Skerrow.ini", "[server]\nport=0\nmaxclients=7\n");
+  const std::string path = pathOfLength(255);
+  ServerProcess server(dir.path(), {path});
+  ASSERT_TRUE(server.started()) << server.startError();
+  ASSERT_TRUE(server.out().waitUntil(holdsPrintout)) << server.out().text();
+
+  std::vector<std::string> expected{stamped("Skerrow:main(): Loading INI File (" + path + ")...")};
+  Printout values;
+  values.serverPort = "0";
+  values.serverMaxUsers = "7";
+  append(&expected, printoutLines(values));
+  EXPECT_TRUE(framedBy(describe(parseLog(server.out().text())), expected, {}));
+}
+
+class OverlongConfigPathTest : public testing::TestWithParam<std::size_t> {};
+
+// The refused path names a file that exists and is valid, so a server that
+// cut the path or read it anyway would print settings and keep running.
+TEST_P(OverlongConfigPathTest, IsRefusedAndTheServerShutsDown) {
+  TempDir dir;
+  dir.write("Skerrow.ini", "[server]\nport=0\n");
+  ServerProcess server(dir.path(), {pathOfLength(GetParam())});
+  ASSERT_TRUE(server.started()) << server.startError();
+  ExitStatus status;
+  ASSERT_TRUE(server.waitForExit(&status)) << server.out().text();
+
+  EXPECT_TRUE(status.exited) << "ended by signal " << status.signal;
+  EXPECT_EQ(status.code, 0);
+  std::vector<std::string> expected{
+      stamped("Skerrow:main(): ERROR INI file path is longer than 255 characters."),
+      stamped(kInterruptLine),
+      stamped(kEndLine),
+  };
+  append(&expected, promptLines());
+  EXPECT_EQ(describe(parseLog(server.out().text())), expected);
+  EXPECT_EQ(server.err().text(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(e2e, OverlongConfigPathTest, testing::Values(256, 300, 5000),
+                         [](const testing::TestParamInfo<std::size_t>& param) {
+                           return "Length" + std::to_string(param.param);
+                         });
+
+}  // namespace
+}  // namespace e2e
