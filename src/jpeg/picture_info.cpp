@@ -1,0 +1,9 @@
+#include "jpeg/picture_info.h"
+
+namespace jpeg {
+
+PictureInfoRecord PictureInfo{};
+
+void clearPictureInfo() { PictureInfo = PictureInfoRecord{}; }
+
+}  // namespace jpeg
