@@ -10,6 +10,8 @@
 namespace {
 
 const char* const kWho = "importIniSettings()";
+// Every local address, as the listener has always bound.
+const char* const kDefaultBindAddress = "0.0.0.0";
 
 // Reads a text key into a field of fieldSize bytes. The read is made into a
 // buffer far larger than any field, so that a value that does not fit is
@@ -50,6 +52,8 @@ bool importIniSettings(const char* path) {
   ServerSettings& settings = serverSettings;
   settings.serverPort = platform::iniGetInt("server", "port", 2020, path);
   settings.serverMaxUsers = platform::iniGetInt("server", "maxclients", 2, path);
+  readText("server", "bindaddress", kDefaultBindAddress, settings.bindAddress,
+           sizeof settings.bindAddress, path);
   readText("server", "logfilename", "stdout", settings.logfilename, sizeof settings.logfilename,
            path);
   serverStatus.cameraPreTrigger = platform::iniGetInt("camera", "pretrigger", 0, path) == 1;
@@ -82,6 +86,10 @@ void printSettings() {
   logprintf(log, "-----------------------------\n");
   logprintf(log, "| serverPort:        %i\n", static_cast<int>(s.serverPort));
   logprintf(log, "| serverMaxUsers:    %i\n", static_cast<int>(s.serverMaxUsers));
+  // Shown only when the operator narrowed the listener to one interface.
+  if (std::strcmp(s.bindAddress, kDefaultBindAddress) != 0 && s.bindAddress[0] != '\0') {
+    logprintf(log, "| bindAddress:       %s\n", s.bindAddress);
+  }
   logprintf(log, "| logfilename:\t\t  %s\n", s.logfilename);
   logprintf(log, "| cameraPreTrigger:  %i\n", serverStatus.cameraPreTrigger ? 1 : 0);
   logprintf(log, "| cameraFilePrefix:  %s\n", serverStatus.cameraFilePrefix);

@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 
 std::atomic<std::FILE*> currentLogStream{stdout};
+char imageBaseName[128] = "img";
 char savedFileName[128] = "img";
 
 int logprintf(std::FILE* stream, const char* format, ...) {
@@ -32,14 +33,12 @@ void WriteFileToLog() {
       std::snprintf(logName, sizeof logName, "%.*sFileLog.log", static_cast<int>(kPrefixSize - 1),
                     serverStatus.cameraFilePrefix);
   std::FILE* file = nullptr;
-  if (length > 0 && static_cast<unsigned>(length) < sizeof logName)
-    file = std::fopen(logName, "a");
+  if (length > 0 && static_cast<unsigned>(length) < sizeof logName) file = std::fopen(logName, "a");
 
   platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
   if (!hold.obtained()) {
     logprintf(currentLogStream, "NikonWorkerThread():: Error getting status mutex\n");
-    if (file != nullptr)
-      std::fclose(file);
+    if (file != nullptr) std::fclose(file);
     return;
   }
   if (file == nullptr) {

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include "core/image_names.h"
+
 #if defined(__GNUC__) || defined(__clang__)
 #define SKERROW_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
@@ -15,11 +17,6 @@
 // logprintf. Atomic, since the interrupt routine may log from its own thread
 // while start-up switches the stream.
 extern std::atomic<std::FILE*> currentLogStream;
-
-// The name under which the last image was saved, directory and extension
-// included; "img" until the first save. Written by the data procedure, read
-// by WriteFileToLog, both on the camera thread.
-extern char savedFileName[128];
 
 // Writes one server-log entry: "[YYYYMMDD HH:MM:SS] " in UTC, then the
 // formatted text (callers end it with "\n"). Waits at most kMutexTimeoutMs

@@ -2,11 +2,16 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
+#include "channel/image_name_queue.h"
+#include "channel/listener.h"
+#include "channel/message_queue.h"
 #include "core/config.h"
 #include "core/interrupt.h"
 #include "core/log.h"
 #include "core/server_state.h"
+#include "core/status_access.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/error.h"
@@ -32,8 +37,7 @@ bool createSharedMutex(std::atomic<platform::TimedMutex*>* mutex) {
 // with "stdout".
 void switchLogToFile() {
   const char* name = serverSettings.logfilename;
-  if (std::strncmp(name, "stdout", 6) == 0)
-    return;
+  if (std::strncmp(name, "stdout", 6) == 0) return;
   std::FILE* file = std::fopen(name, "a");
   if (file == nullptr) {
     logprintf(currentLogStream, "%s: Failed to open log for writing. [%s]\n", kWho, name);
@@ -65,16 +69,9 @@ bool chooseConfigPath(int argc, char** argv) {
   return true;
 }
 
-bool readRunning() {
-  platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
-  return hold.obtained() && serverStatus.running;
-}
-
 bool startUp(int argc, char** argv) {
-  if (!createSharedMutex(&statusMutex) || !createSharedMutex(&messageMutex))
-    return false;
-  if (!chooseConfigPath(argc, argv))
-    return false;
+  if (!createSharedMutex(&statusMutex) || !createSharedMutex(&messageMutex)) return false;
+  if (!chooseConfigPath(argc, argv)) return false;
   const bool imported = importIniSettings(serverSettings.configFilePath);
   printSettings();
   if (!imported) {
@@ -84,21 +81,34 @@ bool startUp(int argc, char** argv) {
   switchLogToFile();
   // The interrupt routine may already have run on its own thread; a Ctrl-C
   // during start-up must not be undone here, or nothing could stop the run.
-  platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
-  if (!hold.obtained())
+  {
+    platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
+    if (!hold.obtained()) return false;
+    serverStatus.acquisitionActive = false;
+    serverStatus.running = !interruptReceived();
+  }
+  // Every later user expects the queues to exist, so a server without them
+  // does not start.
+  messageQueue = new (std::nothrow) MessageQueue();
+  imageNameQueue = new (std::nothrow) ImageNameQueue();
+  if (messageQueue == nullptr || imageNameQueue == nullptr) {
+    logprintf(currentLogStream, "%s: ERROR Failed to create the queues\n", kWho);
     return false;
-  serverStatus.acquisitionActive = false;
-  serverStatus.running = !interruptReceived();
+  }
+  if (!SocketInitialize()) {
+    logprintf(currentLogStream, "%s ERROR Failed to initialize socket.\n", kWho);
+    return false;
+  }
   return true;
 }
 
 void runAcceptLoop() {
-  while (readRunning())
-    platform::sleepMs(1);
+  while (getRunning()) AcceptConnections();
 }
 
 void shutDown() {
   onInterrupt();
+  closeListener();
   logprintf(currentLogStream, "%s: End of program.\n", kWho);
   if (currentLogStream != stdout) {
     std::fclose(currentLogStream);
@@ -108,10 +118,8 @@ void shutDown() {
   std::fflush(stdout);
   // The wait keeps a console window open for its reader; a server started by
   // a service manager, a script or a test has no one to press a key.
-  if (!platform::stdinIsConsole())
-    return;
-  while (!platform::consoleKeyPressed())
-    platform::sleepMs(50);
+  if (!platform::stdinIsConsole()) return;
+  while (!platform::consoleKeyPressed()) platform::sleepMs(50);
 }
 
 }  // namespace
@@ -120,8 +128,7 @@ int main(int argc, char** argv) {
   // Whole lines reach a pipe or a capturing service manager promptly.
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   platform::installInterruptRoutine(onInterrupt);
-  if (startUp(argc, argv))
-    runAcceptLoop();
+  if (startUp(argc, argv)) runAcceptLoop();
   shutDown();
   return 0;
 }

@@ -16,6 +16,8 @@ constexpr unsigned kLogNameSize = 128;
 constexpr unsigned kConfigPathSize = 256;
 // Port names hold device paths and remote-port names, not only "COM1".
 constexpr unsigned kPortNameSize = 255;
+// A dotted IPv4 address.
+constexpr unsigned kBindAddressSize = 16;
 
 // Run-time status. Fields touched by more than one thread are read and
 // written under statusMutex. imageCount and cameraPreTrigger are touched only
@@ -37,6 +39,7 @@ struct ServerSettings {
   char configFilePath[kConfigPathSize];
   std::int32_t serverPort;
   std::int32_t serverMaxUsers;
+  char bindAddress[kBindAddressSize];  // local address of the listener
   char logfilename[kLogNameSize];
   char triggerPortName[kPortNameSize];
   std::int32_t triggerBaudRate;

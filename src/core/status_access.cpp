@@ -7,13 +7,18 @@ namespace {
 template <typename Action>
 bool underStatusMutex(Action action) {
   platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
-  if (!hold.obtained())
-    return false;
+  if (!hold.obtained()) return false;
   action();
   return true;
 }
 
 }  // namespace
+
+bool getRunning() {
+  bool running = false;
+  underStatusMutex([&] { running = serverStatus.running; });
+  return running;
+}
 
 bool getAcquisitionActive() {
   bool active = false;

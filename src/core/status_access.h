@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+// The run flag; false also when the mutex is not obtained.
+bool getRunning();
 bool getAcquisitionActive();
 bool setAcquisitionActive(bool active);
 bool setLaserPowerOn(bool on);

@@ -31,8 +31,7 @@ class MutexHold {
   MutexHold(TimedMutex* mutex, int timeoutMs)
       : mutex_(mutex), obtained_(mutex != nullptr && mutex->lock(timeoutMs)) {}
   ~MutexHold() {
-    if (mutex_ != nullptr)
-      mutex_->unlock();
+    if (mutex_ != nullptr) mutex_->unlock();
   }
   MutexHold(const MutexHold&) = delete;
   MutexHold& operator=(const MutexHold&) = delete;

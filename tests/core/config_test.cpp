@@ -124,6 +124,20 @@ TEST_F(ConfigTest, ValuesAreTakenAsTheyComeWithoutValidation) {
   }
 }
 
+TEST_F(ConfigTest, BindAddressIsPrintedOnlyWhenNarrowed) {
+  ASSERT_TRUE(import("[server]\nbindaddress=0.0.0.0\n"));
+  printSettings();
+  EXPECT_EQ(kDefaultPrintout, logEntries());
+  ASSERT_TRUE(import("[server]\nbindaddress = 192.168.7.2\n"));
+  EXPECT_STREQ("192.168.7.2", serverSettings.bindAddress);
+  printSettings();
+  const std::vector<std::string> entries = logEntries();
+  ASSERT_EQ(2 * kDefaultPrintout.size() + 1, entries.size());
+  EXPECT_EQ("| serverMaxUsers:    2", entries[kDefaultPrintout.size() + 3]);
+  EXPECT_EQ("| bindAddress:       192.168.7.2", entries[kDefaultPrintout.size() + 4]);
+  EXPECT_EQ("| logfilename:\t\t  stdout", entries[kDefaultPrintout.size() + 5]);
+}
+
 struct LimitCase {
   const char* section;
   const char* key;
@@ -135,6 +149,7 @@ struct LimitCase {
 TEST_F(ConfigTest, TextAtItsLimitIsKeptAndLongerIsRefused) {
   const LimitCase cases[] = {
       {"server", "logfilename", 127, "stdout", [] { return serverSettings.logfilename; }},
+      {"server", "bindaddress", 15, "0.0.0.0", [] { return serverSettings.bindAddress; }},
       {"camera", "fileprefix", 127, "AUV_", [] { return serverStatus.cameraFilePrefix; }},
       {"trigger", "serialport", 254, "COM1", [] { return serverSettings.triggerPortName; }},
       {"laserpower", "serialport", 254, "COM1", [] { return serverSettings.laserPortName; }},

@@ -93,10 +93,15 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 
 ServerProcess::ServerProcess(const std::filesystem::path& workDir,
                              const std::vector<std::string>& args,
+                             const std::vector<std::string>& extraEnv)
+    : ServerProcess(SKERROW_BIN, workDir, args, extraEnv) {}
+
+ServerProcess::ServerProcess(const std::string& program, const std::filesystem::path& workDir,
+                             const std::vector<std::string>& args,
                              const std::vector<std::string>& extraEnv) {
   // Everything the child needs is prepared before fork: between fork and
   // exec only async-signal-safe calls are allowed.
-  std::vector<std::string> argTexts{SKERROW_BIN};
+  std::vector<std::string> argTexts{program};
   argTexts.insert(argTexts.end(), args.begin(), args.end());
   std::vector<char*> argv = pointers(argTexts);
   std::vector<std::string> envTexts = childEnvironment(extraEnv);
@@ -158,7 +163,7 @@ ServerProcess::ServerProcess(const std::filesystem::path& workDir,
   ::close(execPipe[0]);
   if (got == static_cast<ssize_t>(sizeof childError)) {
     startError_ =
-        std::string("starting ") + SKERROW_BIN + " in " + dir + ": " + std::strerror(childError);
+        std::string("starting ") + program + " in " + dir + ": " + std::strerror(childError);
     ExitStatus ignored;
     waitForExit(&ignored);
     pid_ = -1;

@@ -69,6 +69,9 @@ class ServerProcess {
   // the test's own environment.
   ServerProcess(const std::filesystem::path& workDir, const std::vector<std::string>& args,
                 const std::vector<std::string>& extraEnv = {});
+  // The same for another program of the project, such as skerrowctl.
+  ServerProcess(const std::string& program, const std::filesystem::path& workDir,
+                const std::vector<std::string>& args, const std::vector<std::string>& extraEnv);
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;

@@ -29,16 +29,10 @@ std::uint64_t counterNow() {
          static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-std::uint64_t counterFrequency() {
-  return 1000000000u;
-}
+std::uint64_t counterFrequency() { return 1000000000u; }
 
-std::uint32_t tickMs() {
-  return static_cast<std::uint32_t>(counterNow() / 1000000u);
-}
+std::uint32_t tickMs() { return static_cast<std::uint32_t>(counterNow() / 1000000u); }
 
-void sleepMs(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms < 0 ? 0 : ms));
-}
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms < 0 ? 0 : ms)); }
 
 }  // namespace platform

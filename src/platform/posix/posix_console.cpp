@@ -15,9 +15,7 @@ bool consoleKeyPressed() {
   return poll(&input, 1, 0) > 0 && (input.revents & (POLLIN | POLLHUP)) != 0;
 }
 
-bool stdinIsConsole() {
-  return isatty(STDIN_FILENO) == 1;
-}
+bool stdinIsConsole() { return isatty(STDIN_FILENO) == 1; }
 
 namespace {
 
@@ -46,16 +44,13 @@ bool installInterruptRoutine(void (*routine)()) {
   sigemptyset(&stops);
   sigaddset(&stops, SIGINT);
   sigaddset(&stops, SIGTERM);
-  if (pthread_sigmask(SIG_BLOCK, &stops, nullptr) != 0)
-    return false;
+  if (pthread_sigmask(SIG_BLOCK, &stops, nullptr) != 0) return false;
   try {
     std::thread([stops] {
       for (;;) {
         int signal = 0;
-        if (sigwait(&stops, &signal) != 0)
-          continue;
-        if (void (*run)() = interruptRoutine.load())
-          run();
+        if (sigwait(&stops, &signal) != 0) continue;
+        if (void (*run)() = interruptRoutine.load()) run();
       }
     }).detach();
   } catch (...) {

@@ -5,18 +5,10 @@
 
 namespace platform {
 
-unsigned long lastSystemError() {
-  return static_cast<unsigned long>(errno);
-}
-unsigned long lastSocketError() {
-  return static_cast<unsigned long>(errno);
-}
+unsigned long lastSystemError() { return static_cast<unsigned long>(errno); }
+unsigned long lastSocketError() { return static_cast<unsigned long>(errno); }
 
-const char* defaultConfigPath() {
-  return "./Skerrow.ini";
-}
-char pathSeparator() {
-  return '/';
-}
+const char* defaultConfigPath() { return "./Skerrow.ini"; }
+char pathSeparator() { return '/'; }
 
 }  // namespace platform

@@ -22,8 +22,7 @@ class PosixTimedMutex : public TimedMutex {
     }
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    if (!released_.wait_until(guard, deadline, [this] { return depth_ == 0; }))
-      return false;
+    if (!released_.wait_until(guard, deadline, [this] { return depth_ == 0; })) return false;
     owner_ = self;
     depth_ = 1;
     return true;
@@ -31,8 +30,7 @@ class PosixTimedMutex : public TimedMutex {
 
   bool unlock() override {
     std::lock_guard<std::mutex> guard(state_);
-    if (depth_ == 0 || owner_ != std::this_thread::get_id())
-      return false;
+    if (depth_ == 0 || owner_ != std::this_thread::get_id()) return false;
     if (--depth_ == 0) {
       owner_ = std::thread::id();
       released_.notify_one();

@@ -24,12 +24,8 @@ std::uint64_t counterFrequency() {
   return static_cast<std::uint64_t>(frequency.QuadPart);
 }
 
-std::uint32_t tickMs() {
-  return timeGetTime();
-}
+std::uint32_t tickMs() { return timeGetTime(); }
 
-void sleepMs(int ms) {
-  Sleep(static_cast<DWORD>(ms < 0 ? 0 : ms));
-}
+void sleepMs(int ms) { Sleep(static_cast<DWORD>(ms < 0 ? 0 : ms)); }
 
 }  // namespace platform

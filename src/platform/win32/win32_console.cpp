@@ -8,9 +8,7 @@
 
 namespace platform {
 
-bool consoleKeyPressed() {
-  return _kbhit() != 0;
-}
+bool consoleKeyPressed() { return _kbhit() != 0; }
 
 bool stdinIsConsole() {
   DWORD mode = 0;
@@ -24,8 +22,7 @@ std::atomic<void (*)()> interruptRoutine{nullptr};
 // The runtime calls SIGINT handlers on a thread of its own, where taking
 // locks and writing the log is safe.
 void onSignal(int) {
-  if (void (*run)() = interruptRoutine.load())
-    run();
+  if (void (*run)() = interruptRoutine.load()) run();
 }
 
 }  // namespace

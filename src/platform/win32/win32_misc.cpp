@@ -6,18 +6,10 @@
 
 namespace platform {
 
-unsigned long lastSystemError() {
-  return GetLastError();
-}
-unsigned long lastSocketError() {
-  return static_cast<unsigned long>(WSAGetLastError());
-}
+unsigned long lastSystemError() { return GetLastError(); }
+unsigned long lastSocketError() { return static_cast<unsigned long>(WSAGetLastError()); }
 
-const char* defaultConfigPath() {
-  return ".\\Skerrow.ini";
-}
-char pathSeparator() {
-  return '\\';
-}
+const char* defaultConfigPath() { return ".\\Skerrow.ini"; }
+char pathSeparator() { return '\\'; }
 
 }  // namespace platform

@@ -30,11 +30,9 @@ class Win32TimedMutex : public TimedMutex {
 
 std::unique_ptr<TimedMutex> createTimedMutex() {
   HANDLE handle = CreateMutexA(nullptr, FALSE, nullptr);
-  if (handle == nullptr)
-    return nullptr;
+  if (handle == nullptr) return nullptr;
   auto* mutex = new (std::nothrow) Win32TimedMutex(handle);
-  if (mutex == nullptr)
-    CloseHandle(handle);
+  if (mutex == nullptr) CloseHandle(handle);
   return std::unique_ptr<TimedMutex>(mutex);
 }
 

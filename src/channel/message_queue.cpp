@@ -1,0 +1,45 @@
+#include "channel/message_queue.h"
+
+#include <cstring>
+#include <new>
+
+MessageQueue* messageQueue = nullptr;
+
+bool MessageQueue::push(std::deque<Entry>* fifo, const unsigned char* bytes, std::uint32_t count) {
+  if (fifo->size() >= kLimit) return false;
+  if (count > kNikonMaxMessage) count = kNikonMaxMessage;
+  try {
+    fifo->emplace_back();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  Entry& entry = fifo->back();
+  if (count > 0) std::memcpy(entry.bytes, bytes, count);
+  entry.count = count;
+  return true;
+}
+
+bool MessageQueue::pop(std::deque<Entry>* fifo, unsigned char* destination, std::uint32_t* count) {
+  if (fifo->empty()) return false;
+  const Entry& entry = fifo->front();
+  std::memcpy(destination, entry.bytes, entry.count);
+  *count = entry.count;
+  fifo->pop_front();
+  return true;
+}
+
+bool MessageQueue::pushReceived(const unsigned char* bytes, std::uint32_t count) {
+  return push(&received_, bytes, count);
+}
+
+bool MessageQueue::pushReply(const unsigned char* bytes, std::uint32_t count) {
+  return push(&replies_, bytes, count);
+}
+
+bool MessageQueue::popReceived(unsigned char* destination, std::uint32_t* count) {
+  return pop(&received_, destination, count);
+}
+
+bool MessageQueue::popReply(unsigned char* destination, std::uint32_t* count) {
+  return pop(&replies_, destination, count);
+}

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channel/message_queue.h"
+#include "channel/nikon_message.h"
+#include "channel/wire.h"
+#include "core/server_state.h"
+#include "platform/clock.h"
+#include "support/listener_fixture.h"
+#include "tools/skerrowctl/ctl_client.h"
+#include "tools/skerrowctl/ctl_request.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes wireOf(const CtlRequest& request) {
+  NikonMessage message;
+  message.setMessage(request.type, request.action,
+                     request.payload.empty() ? nullptr : request.payload.data(),
+                     static_cast<std::uint32_t>(request.payload.size()));
+  return Bytes(message.bytes(), message.bytes() + message.size());
+}
+
+struct RequestCase {
+  std::vector<std::string> words;
+  const char* wire;  // nullptr: refused
+};
+
+TEST(CtlRequestTest, CommandLinesBecomeTheirRequests) {
+  const RequestCase cases[] = {
+      {{"interval"}, "01 18 00 00 06 00 00 00 00 00 00 00 00"},
+      {{"interval", "250"}, "01 18 00 01 06 00 00 00 00 04 00 00 00 FA 00 00 00"},
+      {{"interval", "-5"}, "01 18 00 01 06 00 00 00 00 04 00 00 00 FB FF FF FF"},
+      {{"connect", "1"}, "01 18 00 01 02 00 00 00 00 04 00 00 00 01 00 00 00"},
+      {{"lasers", "0"}, "01 18 00 01 05 00 00 00 00 04 00 00 00 00 00 00 00"},
+      {{"acquire"}, "01 18 00 00 04 00 00 00 00 00 00 00 00"},
+      {{"pretrigger", "1"}, "01 18 00 01 03 00 00 00 00 04 00 00 00 01 00 00 00"},
+      {{"prefix", "D7_"}, "01 18 00 01 07 00 00 00 00 04 00 00 00 44 37 5F 00"},
+      {{"images"}, "01 18 00 00 09 00 00 00 00 00 00 00 00"},
+      {{"triggers"}, "01 18 00 00 0A 00 00 00 00 00 00 00 00"},
+      {{"inifile"}, "01 18 00 00 0B 00 00 00 00 00 00 00 00"},
+      {{"triggerport"}, "01 18 00 00 0D 00 00 00 00 00 00 00 00"},
+      {{"none"}, "01 18 00 00 00 00 00 00 00 00 00 00 00"},
+      {{"echo"}, "01 18 00 00 01 00 00 00 00 00 00 00 00"},
+      {{"raw", "8", "1"}, "01 18 00 01 08 00 00 00 00 00 00 00 00"},
+      {{"raw", "6", "7", "16"}, "01 18 00 07 06 00 00 00 00 04 00 00 00 10 00 00 00"},
+      {{"connect", "2"}, nullptr},
+      {{"interval", "fast"}, nullptr},
+      {{"interval", "99999999999"}, nullptr},
+      {{"images", "3"}, nullptr},
+      {{"interval", "1", "2"}, nullptr},
+      {{"raw", "70000", "0"}, nullptr},
+      {{"raw", "6"}, nullptr},
+      {{"shutter"}, nullptr},
+      {{}, nullptr},
+  };
+  for (const RequestCase& c : cases) {
+    std::string label;
+    for (const std::string& word : c.words) label += word + " ";
+    CtlRequest request;
+    std::string error;
+    const bool built = buildCtlRequest(c.words, &request, &error);
+    if (c.wire == nullptr) {
+      EXPECT_FALSE(built) << label;
+      EXPECT_FALSE(error.empty()) << label;
+      continue;
+    }
+    ASSERT_TRUE(built) << label << error;
+    const Bytes wire = wireOf(request);
+    EXPECT_EQ(c.wire, hexBytes(wire.data(), wire.size())) << label;
+  }
+}
+
+Bytes replyWith(std::uint16_t type, const Bytes& payload, std::uint8_t action = 0) {
+  NikonMessage message;
+  message.setMessage(type, action, payload.empty() ? nullptr : payload.data(),
+                     static_cast<std::uint32_t>(payload.size()));
+  return Bytes(message.bytes(), message.bytes() + message.size());
+}
+
+Bytes int32(std::int32_t value) {
+  Bytes bytes(4);
+  wire::writeU32(bytes.data(), static_cast<std::uint32_t>(value));
+  return bytes;
+}
+
+TEST(CtlReplyTest, RepliesReadAsOneLine) {
+  Bytes prefix(kNikonTextField, 0);
+  prefix[0] = 'A';
+  prefix[1] = '_';
+  Bytes port(kNikonTriggerPortPayload, 0);
+  const std::string name = "/dev/ttyUSB0";
+  std::copy(name.begin(), name.end(), port.begin());
+  wire::writeU32(port.data() + 256, 1200);
+  wire::writeU16(port.data() + 260, 8);
+  port[262] = 'N';
+  wire::writeU16(port.data() + 263, 1);
+  const struct {
+    Bytes reply;
+    const char* line;
+    bool unknown;
+  } cases[] = {
+      {replyWith(NIKON_MESSAGE_INTERVAL, int32(1000)), "interval: 1000 ms", false},
+      {replyWith(NIKON_MESSAGE_CONNECT, int32(1)), "connect: 1", false},
+      {replyWith(NIKON_MESSAGE_IMAGECOUNT, int32(-1)), "images: 4294967295", false},
+      {replyWith(NIKON_MESSAGE_FILEPREFIX, prefix), "prefix: A_", false},
+      {replyWith(NIKON_MESSAGE_TRIGGERPORT, port),
+       "triggerport: /dev/ttyUSB0 1200 baud, 8 data bits, parity N, 1 stop bits", false},
+      {replyWith(NIKON_MESSAGE_ECHO, {}), "echo: ok", false},
+      {replyWith(NIKON_UNKNOWN_TYPE_REPLY, {}, NIKON_ACTION_UNKNOWN_TYPE),
+       "unknown type: the server does not know the requested type", true},
+      {replyWith(NIKON_MESSAGE_INTERVAL, {}), "interval: reply without the expected payload",
+       false},
+      {Bytes{0x18, 0x01, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0}, "malformed reply", false},
+  };
+  for (const auto& c : cases) {
+    bool unknown = !c.unknown;
+    EXPECT_EQ(c.line, describeCtlReply(c.reply.data(), c.reply.size(), &unknown));
+    EXPECT_EQ(c.unknown, unknown) << c.line;
+  }
+}
+
+// The server's listener with a stand-in for command processing: the test
+// moves each request from the received queue to the reply queue.
+class CtlServerTest : public ListenerTest {
+ protected:
+  void startAnswering() {
+    answerer_ = std::thread([this] {
+      while (!stop_) {
+        unsigned char request[kNikonMaxMessage];
+        std::uint32_t count = 0;
+        bool got = false;
+        {
+          platform::MutexHold hold(messageMutex, kMutexTimeoutMs);
+          got = hold.obtained() && messageQueue->popReceived(request, &count);
+        }
+        if (!got) {
+          platform::sleepMs(1);
+          continue;
+        }
+        NikonMessage in;
+        in.takeReceived(request, count);
+        const Bytes reply = in.type() == NIKON_MESSAGE_INTERVAL
+                                ? replyWith(NIKON_MESSAGE_INTERVAL, int32(1000))
+                                : replyWith(NIKON_UNKNOWN_TYPE_REPLY, {}, 2);
+        platform::MutexHold hold(messageMutex, kMutexTimeoutMs);
+        messageQueue->pushReply(reply.data(), static_cast<std::uint32_t>(reply.size()));
+      }
+    });
+  }
+  void TearDown() override {
+    stop_ = true;
+    if (answerer_.joinable()) answerer_.join();
+    ListenerTest::TearDown();
+  }
+  std::atomic<bool> stop_{false};
+  std::thread answerer_;
+};
+
+TEST_F(CtlServerTest, IntervalIsAskedAndAnswered) {
+  startServer();
+  startAnswering();
+  CtlConnection connection;
+  std::string error;
+  ASSERT_TRUE(connection.open("127.0.0.1", port_, &error)) << error;
+  CtlRequest request;
+  ASSERT_TRUE(buildCtlRequest({"interval"}, &request, &error));
+  Bytes sent;
+  Bytes reply;
+  ASSERT_TRUE(connection.exchange(request, 20000, &sent, &reply, &error)) << error;
+  bool unknown = true;
+  EXPECT_EQ("interval: 1000 ms", describeCtlReply(reply.data(), reply.size(), &unknown));
+  EXPECT_FALSE(unknown);
+  ASSERT_TRUE(buildCtlRequest({"raw", "8", "0"}, &request, &error));
+  ASSERT_TRUE(connection.exchange(request, 20000, &sent, &reply, &error)) << error;
+  describeCtlReply(reply.data(), reply.size(), &unknown);
+  EXPECT_TRUE(unknown);
+}
+
+TEST_F(CtlServerTest, SilentServerIsATimeout) {
+  startServer();  // nobody answers
+  CtlConnection connection;
+  std::string error;
+  ASSERT_TRUE(connection.open("127.0.0.1", port_, &error)) << error;
+  CtlRequest request;
+  ASSERT_TRUE(buildCtlRequest({"images"}, &request, &error));
+  Bytes sent;
+  Bytes reply;
+  EXPECT_FALSE(connection.exchange(request, 200, &sent, &reply, &error));
+  EXPECT_EQ("no reply within the time-out", error);
+}
+
+TEST_F(CtlServerTest, RefusedConnectionIsReported) {
+  startServer();
+  const int port = port_;
+  stopServer();  // the port is free again and nobody listens
+  CtlConnection connection;
+  std::string error;
+  EXPECT_FALSE(connection.open("127.0.0.1", port, &error));
+  EXPECT_NE(std::string::npos, error.find("cannot connect to 127.0.0.1:")) << error;
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+// One connection of skerrowctl to the server.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/socket.h"
+#include "tools/skerrowctl/ctl_request.h"
+
+class CtlConnection {
+ public:
+  CtlConnection() = default;
+  ~CtlConnection();
+  CtlConnection(const CtlConnection&) = delete;
+  CtlConnection& operator=(const CtlConnection&) = delete;
+
+  // Connects to host:port. On failure returns false with the reason.
+  bool open(const std::string& host, int port, std::string* error);
+
+  // Sends the request and waits at most timeoutMs for one whole reply.
+  // On failure returns false with the reason (time-out, closed, ...).
+  bool exchange(const CtlRequest& request, int timeoutMs, std::vector<unsigned char>* sent,
+                std::vector<unsigned char>* reply, std::string* error);
+
+ private:
+  platform::SocketHandle socket_ = platform::kNoSocket;
+};

@@ -1,0 +1,27 @@
+// skerrowctl's commands: turning a command line into a request, and a reply
+// into a readable line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "channel/nikon_message.h"
+
+struct CtlRequest {
+  std::uint16_t type = 0;
+  std::uint8_t action = NIKON_ACTION_GET;
+  std::vector<unsigned char> payload;
+};
+
+// Builds the request for COMMAND [ARG...]. On failure returns false and puts
+// a one-line reason in *error.
+bool buildCtlRequest(const std::vector<std::string>& words, CtlRequest* request,
+                     std::string* error);
+
+// The reply's meaning as one line, e.g. "interval: 1000 ms". Sets *unknown
+// when the server did not know the requested type.
+std::string describeCtlReply(const unsigned char* bytes, std::size_t size, bool* unknown);
+
+// "01 18 00 ..." for --hex.
+std::string hexBytes(const unsigned char* bytes, std::size_t size);
