@@ -16,6 +16,7 @@
 #include "platform/console.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "trigger/trigger_worker.h"
 
 namespace {
 
@@ -95,6 +96,10 @@ bool startUp(int argc, char** argv) {
     logprintf(currentLogStream, "%s: ERROR Failed to create the queues\n", kWho);
     return false;
   }
+  if (!startTriggerWorker()) {
+    logprintf(currentLogStream, "%s: ERROR Failed to create TriggerWorkerThread\n", kWho);
+    return false;
+  }
   if (!SocketInitialize()) {
     logprintf(currentLogStream, "%s ERROR Failed to initialize socket.\n", kWho);
     return false;
@@ -108,6 +113,9 @@ void runAcceptLoop() {
 
 void shutDown() {
   onInterrupt();
+  // The trigger thread may sit in a long timer wait; it ends without firing.
+  wakeTriggerWorker();
+  joinTriggerWorker();
   closeListener();
   logprintf(currentLogStream, "%s: End of program.\n", kWho);
   if (currentLogStream != stdout) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/process.h"
+#include "e2e/serial_lines.h"
 #include "e2e/server_log.h"
 #include "support/temp_dir.h"
 
@@ -23,9 +24,10 @@ using testing_support::TempDir;
 // the same time never compete for one.
 const char* const kIni = "[server]\nport=0\n";
 
-Printout shownForIni() {
+Printout shownForIni(const SerialLines& lines) {
   Printout values;
   values.serverPort = "0";
+  values.triggerPortName = lines.triggerPath();
   return values;
 }
 
@@ -43,7 +45,9 @@ class StopSignalTest : public testing::TestWithParam<StopCase> {};
 TEST_P(StopSignalTest, InterruptIsLoggedOnceAndShutdownIsOrderly) {
   const StopCase& c = GetParam();
   TempDir dir;
-  dir.write("Skerrow.ini", kIni);
+  SerialLines serialLines;
+  ASSERT_TRUE(serialLines.ok());
+  dir.write("Skerrow.ini", serialLines.iniSections() + kIni);
   ServerProcess server(dir.path(), {"Skerrow.ini"});
   ASSERT_TRUE(server.started()) << server.startError();
   ASSERT_TRUE(server.out().waitUntil(holdsPrintout)) << server.out().text();
@@ -64,8 +68,9 @@ TEST_P(StopSignalTest, InterruptIsLoggedOnceAndShutdownIsOrderly) {
   EXPECT_TRUE(status.exited) << "ended by signal " << status.signal;
   EXPECT_EQ(status.code, 0);
   std::vector<std::string> head{stamped("Skerrow:main(): Loading INI File (Skerrow.ini)...")};
-  append(&head, printoutLines(shownForIni()));
-  std::vector<std::string> tail{stamped(kInterruptLine), stamped(kEndLine)};
+  append(&head, printoutLines(shownForIni(serialLines)));
+  std::vector<std::string> tail{stamped(kInterruptLine), stamped(kTriggerEndLine),
+                                stamped(kEndLine)};
   append(&tail, promptLines());
   const std::vector<LogLine> lines = parseLog(server.out().text());
   std::vector<std::string> middle;
@@ -88,7 +93,9 @@ INSTANTIATE_TEST_SUITE_P(
 // been handled.
 TEST(e2eStartUpInterrupt, SignalDuringStartUpStillStopsTheServer) {
   TempDir dir;
-  dir.write("Skerrow.ini", std::string(kIni) + "logfilename=server.fifo\n");
+  SerialLines serialLines;
+  ASSERT_TRUE(serialLines.ok());
+  dir.write("Skerrow.ini", serialLines.iniSections() + kIni + "logfilename=server.fifo\n");
   ASSERT_EQ(::mkfifo(dir.file("server.fifo").c_str(), 0600), 0);
   ServerProcess server(dir.path(), {"Skerrow.ini"});
   ASSERT_TRUE(server.started()) << server.startError();

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/process.h"
+#include "e2e/serial_lines.h"
 #include "e2e/server_log.h"
 #include "support/temp_dir.h"
 
@@ -30,7 +31,10 @@ TEST(e2eLogFile, EntriesAfterTheSwitchAreAppendedToTheFile) {
   TempDir dir;
   // Port 0 lets the system pick a free port, so that servers of tests run
   // at the same time never compete for one.
-  dir.write("Skerrow.ini", "[server]\nport=0\nlogfilename=server.log\n");
+  SerialLines serialLines;
+  ASSERT_TRUE(serialLines.ok());
+  dir.write("Skerrow.ini",
+            serialLines.iniSections() + "[server]\nport=0\nlogfilename=server.log\n");
   dir.write("server.log", "line of an earlier run\n");
   // No argument: the configuration comes from the working directory.
   ServerProcess server(dir.path(), {});
@@ -47,6 +51,7 @@ TEST(e2eLogFile, EntriesAfterTheSwitchAreAppendedToTheFile) {
   EXPECT_TRUE(status.exited) << "ended by signal " << status.signal;
   EXPECT_EQ(status.code, 0);
   Printout values;
+  values.triggerPortName = serialLines.triggerPath();
   values.serverPort = "0";
   values.logfilename = "server.log";
   // Nothing after the switch reaches the console.
@@ -62,8 +67,9 @@ TEST(e2eLogFile, EntriesAfterTheSwitchAreAppendedToTheFile) {
   const std::string written = readFile(dir.file("server.log"));
   const std::vector<LogLine> lines = parseLog(written);
   std::vector<std::string> middle;
-  EXPECT_TRUE(
-      framedBy(describe(lines), head, {stamped(kInterruptLine), stamped(kEndLine)}, &middle));
+  EXPECT_TRUE(framedBy(describe(lines), head,
+                       {stamped(kInterruptLine), stamped(kTriggerEndLine), stamped(kEndLine)},
+                       &middle));
   EXPECT_EQ(countText(lines, kInterruptLine), 1);
   EXPECT_EQ(errorEntries(middle), std::vector<std::string>{});
   EXPECT_TRUE(!written.empty() && written.back() == '\n');
@@ -105,12 +111,16 @@ class ConsoleLogTest : public testing::TestWithParam<ConsoleCase> {};
 TEST_P(ConsoleLogTest, EveryEntryStaysOnTheConsole) {
   const ConsoleCase& c = GetParam();
   TempDir dir;
-  dir.write("Skerrow.ini", "[server]\nport=0\nlogfilename=" + c.logfilename + "\n");
+  SerialLines serialLines;
+  ASSERT_TRUE(serialLines.ok());
+  dir.write("Skerrow.ini",
+            serialLines.iniSections() + "[server]\nport=0\nlogfilename=" + c.logfilename + "\n");
   ServerProcess server(dir.path(), {"Skerrow.ini"});
   ASSERT_TRUE(server.started()) << server.startError();
   std::vector<std::string> expected{stamped("Skerrow:main(): Loading INI File (Skerrow.ini)...")};
   append(&expected, c.beforePrintout);
   Printout values;
+  values.triggerPortName = serialLines.triggerPath();
   values.serverPort = "0";
   values.logfilename = c.shown;
   append(&expected, printoutLines(values));
@@ -129,7 +139,8 @@ TEST_P(ConsoleLogTest, EveryEntryStaysOnTheConsole) {
 
   EXPECT_TRUE(status.exited) << "ended by signal " << status.signal;
   EXPECT_EQ(status.code, 0);
-  std::vector<std::string> tail{stamped(kInterruptLine), stamped(kEndLine)};
+  std::vector<std::string> tail{stamped(kInterruptLine), stamped(kTriggerEndLine),
+                                stamped(kEndLine)};
   append(&tail, promptLines());
   const std::vector<LogLine> lines = parseLog(server.out().text());
   std::vector<std::string> middle;

@@ -59,6 +59,8 @@ bool holdsPrintout(const std::string& text);
 
 const char* const kInterruptLine = "Siginthandler: Ctrl-c Received Program Terminating...";
 const char* const kEndLine = "Skerrow:main(): End of program.";
+// What a running server's trigger thread writes when shutdown ends it.
+const char* const kTriggerEndLine = "TriggerWorkerThread(): Thread Execution Complete.";
 
 // What the server writes last on the console: the blank line and the
 // prompt, both without a timestamp.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "e2e/process.h"
+#include "e2e/serial_lines.h"
 #include "e2e/server_log.h"
 #include "platform/socket.h"
 #include "support/temp_dir.h"
@@ -75,7 +76,10 @@ TEST(e2eSkerrowctl, RefusedConnectionAndSilentServerExitOne) {
 
   const int port = freePort();
   ASSERT_GT(port, 0);
-  dir.write("Skerrow.ini", "[server]\nport=" + std::to_string(port) + "\n");
+  SerialLines serialLines;
+  ASSERT_TRUE(serialLines.ok());
+  dir.write("Skerrow.ini",
+            serialLines.iniSections() + "[server]\nport=" + std::to_string(port) + "\n");
   ServerProcess server(dir.path(), {"Skerrow.ini"});
   ASSERT_TRUE(server.started()) << server.startError();
   ASSERT_TRUE(server.out().waitFor("listen() successful.")) << server.out().text();

@@ -111,3 +111,29 @@ INSTANTIATE_TEST_SUITE_P(e2e, OverlongConfigPathTest, testing::Values(256, 300, 
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// On POSIX "COM1" is a path that does not exist, so a server left on the
+// default ports stops itself, in order, without any Ctrl-C.
+TEST(e2eStartUp, TriggerPortThatWillNotOpenStopsTheServer) {
+  TempDir dir;
+  dir.write("Skerrow.ini", "[server]\nport=0\n");
+  ServerProcess server(dir.path(), {"Skerrow.ini"});
+  ASSERT_TRUE(server.started()) << server.startError();
+  ExitStatus status;
+  ASSERT_TRUE(server.waitForExit(&status)) << server.out().text();
+  EXPECT_TRUE(status.exited);
+  EXPECT_EQ(0, status.code);
+  const std::vector<LogLine> lines = parseLog(server.out().text());
+  // Both the trigger and the laser line default to COM1.
+  EXPECT_EQ(2, countText(lines, "TriggerWorkerThread(): ERROR Cannot open serial port COM1"));
+  EXPECT_EQ(1, countText(lines, kInterruptLine));
+  EXPECT_EQ(1, countText(lines, kEndLine));
+  EXPECT_TRUE(framedBy(describe(lines), {},
+                       {stamped(kEndLine), plain(""), plain("Press any key to exit...")}));
+}
+
+}  // namespace
+}  // namespace e2e

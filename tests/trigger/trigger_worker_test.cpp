@@ -1,0 +1,428 @@
+// Passes of the trigger worker, run one at a time on the test's thread with
+// fake serial lines and a fake timer that fires at once.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "channel/image_name_queue.h"
+#include "core/image_names.h"
+#include "core/server_state.h"
+#include "core/status_access.h"
+#include "jpeg/exif_timestamp.h"
+#include "platform/fake/fake_serial_line.h"
+#include "platform/fake/fake_timer.h"
+#include "support/core_fixture.h"
+#include "trigger/trigger_worker.h"
+
+namespace {
+
+using platform::FakeSerialLine;
+
+const char* const kTrigger = "TRIG";
+const char* const kLaser = "LASER";
+
+class TriggerWorkerTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    queue_ = std::make_unique<ImageNameQueue>();
+    imageNameQueue = queue_.get();
+    configurePort(serverSettings.triggerPortName, &serverSettings.triggerBaudRate,
+                  &serverSettings.triggerBits, serverSettings.triggerParity,
+                  &serverSettings.triggerStop, kTrigger);
+    configurePort(serverSettings.laserPortName, &serverSettings.laserBaudRate,
+                  &serverSettings.laserBits, serverSettings.laserParity, &serverSettings.laserStop,
+                  kLaser);
+    serverStatus.running = true;
+    serverStatus.acquisitionActive = true;
+    serverStatus.cameraConnected = true;
+    serverStatus.cameraInterval = 50;
+    std::strcpy(serverStatus.cameraFilePrefix, "AUV_");
+  }
+
+  void TearDown() override {
+    worker_.reset();
+    imageNameQueue = nullptr;
+    CoreTest::TearDown();
+  }
+
+  static void configurePort(char* name, std::int32_t* baud, std::uint16_t* bits, char* parity,
+                            std::uint16_t* stop, const char* portName) {
+    std::strcpy(name, portName);
+    *baud = 1200;
+    *bits = 8;
+    parity[0] = 'N';
+    *stop = 1;
+  }
+
+  // Makes the worker; prepare runs on each fake line before it is opened.
+  void makeWorker() {
+    worker_ = std::make_unique<TriggerWorker>(
+        [this](const char* name) {
+          auto line = std::make_unique<FakeSerialLine>(name);
+          lines_[name] = line.get();
+          auto failure = openFailures_.find(name);
+          if (failure != openFailures_.end())
+            line->failCalls(FakeSerialLine::kOpen, failure->second);
+          return line;
+        },
+        [this](unsigned long* error) -> std::unique_ptr<platform::OneShotTimer> {
+          if (timerFailure_ != 0) {
+            *error = timerFailure_;
+            return nullptr;
+          }
+          auto timer = std::make_unique<platform::FakeOneShotTimer>();
+          timer_ = timer.get();
+          return timer;
+        });
+  }
+
+  void startWorker() {
+    makeWorker();
+    ASSERT_TRUE(worker_->start());
+  }
+
+  FakeSerialLine& line(const char* name) { return *lines_.at(name); }
+
+  std::vector<std::string> entriesWith(const std::string& text) {
+    std::vector<std::string> found;
+    for (const std::string& entry : logEntries()) {
+      if (entry.find(text) != std::string::npos) found.push_back(entry);
+    }
+    return found;
+  }
+
+  std::uint32_t triggerCount() {
+    platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
+    return serverStatus.triggerCount;
+  }
+
+  std::unique_ptr<ImageNameQueue> queue_;
+  std::unique_ptr<TriggerWorker> worker_;
+  std::map<std::string, FakeSerialLine*> lines_;
+  std::map<std::string, unsigned long> openFailures_;
+  platform::FakeOneShotTimer* timer_ = nullptr;
+  unsigned long timerFailure_ = 0;
+};
+
+TEST_F(TriggerWorkerTest, StartConfiguresBothPortsAndLowersTheLasers) {
+  serverStatus.triggerCount = 7;
+  serverStatus.laserPowerOn = true;
+  startWorker();
+  EXPECT_EQ((std::vector<std::string>{
+                "TriggerWorkerThread(): Trigger serial port configured and open, TRIG 1200 kbps "
+                "8N1 ",
+                "TriggerWorkerThread(): Laser power serial port configured and open, LASER 1200 "
+                "kbps 8N1 "}),
+            logEntries());
+  EXPECT_EQ(0u, serverStatus.triggerCount);
+  EXPECT_FALSE(serverStatus.laserPowerOn);
+  EXPECT_TRUE(serverStatus.running);
+  ASSERT_EQ(1u, line(kLaser).rtsChanges().size());
+  EXPECT_FALSE(line(kLaser).rtsChanges()[0].on);
+  EXPECT_EQ(1200u, line(kTrigger).state().BaudRate);
+}
+
+struct PortFailure {
+  const char* name;
+  const char* port;
+  bool openFails;  // otherwise the driver refuses the settings
+  std::vector<std::string> lines;
+};
+
+class PortFailureTest : public TriggerWorkerTest,
+                        public testing::WithParamInterface<PortFailure> {};
+
+TEST_P(PortFailureTest, StopsTheServerThroughRunning) {
+  const PortFailure& f = GetParam();
+  if (f.openFails) {
+    openFailures_[f.port] = 2;
+  } else if (std::strcmp(f.port, kTrigger) == 0) {
+    serverSettings.triggerBits = 4;
+  } else {
+    serverSettings.laserParity[0] = 'M';
+  }
+  startWorker();
+  EXPECT_FALSE(getRunning());
+  EXPECT_EQ(f.lines, logEntries());
+
+  // The loop ends at its first pass.
+  EXPECT_FALSE(worker_->runPass());
+  EXPECT_EQ("TriggerWorkerThread(): Thread Execution Complete.", logEntries().back());
+  EXPECT_TRUE(line(kTrigger).bytes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, PortFailureTest,
+    testing::Values(
+        PortFailure{"TriggerDoesNotOpen",
+                    kTrigger,
+                    true,
+                    {"TriggerWorkerThread(): ERROR Cannot open serial port TRIG",
+                     "TriggerWorkerThread(): ERROR Cannot set serial port parameters.",
+                     "TriggerWorkerThread(): Laser power serial port configured and open, LASER "
+                     "1200 kbps 8N1 "}},
+        PortFailure{"LaserDoesNotOpen",
+                    kLaser,
+                    true,
+                    {"TriggerWorkerThread(): Trigger serial port configured and open, TRIG 1200 "
+                     "kbps 8N1 ",
+                     "TriggerWorkerThread(): ERROR Cannot open serial port LASER",
+                     "TriggerWorkerThread(): ERROR Cannot set serial port parameters."}},
+        PortFailure{"TriggerSettingsRefused",
+                    kTrigger,
+                    false,
+                    {"TriggerWorkerThread(): ERROR Cannot set serial port parameters.",
+                     "TriggerWorkerThread(): Laser power serial port configured and open, LASER "
+                     "1200 kbps 8N1 "}},
+        PortFailure{"LaserSettingsRefused",
+                    kLaser,
+                    false,
+                    {"TriggerWorkerThread(): Trigger serial port configured and open, TRIG 1200 "
+                     "kbps 8N1 ",
+                     "TriggerWorkerThread(): ERROR Cannot set serial port parameters."}}),
+    [](const testing::TestParamInfo<PortFailure>& param) { return param.param.name; });
+
+TEST_F(TriggerWorkerTest, TriggerQueuesNameAndExifTimeFromOneReading) {
+  startWorker();
+  ASSERT_TRUE(worker_->runPass());
+
+  ASSERT_EQ(1u, line(kTrigger).bytes().size());
+  EXPECT_EQ(0, line(kTrigger).bytes()[0].value);
+  EXPECT_EQ(1u, triggerCount());
+  ASSERT_EQ(1u, imageNameQueue->size());
+  std::int32_t length = 0;
+  ASSERT_TRUE(imageNameQueue->popImageName(&length));
+  const std::string name = imageBaseName;
+  EXPECT_EQ(static_cast<std::int32_t>(name.size()), length);
+  std::smatch parts;
+  ASSERT_TRUE(std::regex_match(
+      name, parts,
+      std::regex(R"(^AUV_VARNO_(\d{4})(\d\d)(\d\d)_(\d\d)\.(\d\d)\.(\d\d)\.(\d{3})$)")))
+      << name;
+  EXPECT_EQ(parts[1].str() + ":" + parts[2].str() + ":" + parts[3].str() + " " + parts[4].str() +
+                ":" + parts[5].str() + ":" + parts[6].str(),
+            std::string(jpeg::exifDateString, 19));
+  EXPECT_EQ(parts[7].str(), std::string(jpeg::exifSubSecString, 3));
+
+  const std::vector<std::string> entries = logEntries();
+  ASSERT_EQ(4u, entries.size());
+  EXPECT_TRUE(std::regex_match(
+      entries[2], std::regex(R"(TriggerWorkerThread\(\): Sending Trigger after [ \d]{5}\d ms\.)")))
+      << entries[2];
+  EXPECT_EQ("TriggerWorkerThread(): Next File: " + name + ".jpg", entries[3]);
+}
+
+struct Idle {
+  const char* name;
+  bool acquisition;
+  bool connected;
+};
+
+class IdleTest : public TriggerWorkerTest, public testing::WithParamInterface<Idle> {};
+
+TEST_P(IdleTest, NoTriggerAndNoName) {
+  serverStatus.acquisitionActive = GetParam().acquisition;
+  serverStatus.cameraConnected = GetParam().connected;
+  startWorker();
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_TRUE(line(kTrigger).bytes().empty());
+  EXPECT_EQ(0u, imageNameQueue->size());
+  EXPECT_TRUE(timer_->armed().empty());
+  EXPECT_EQ(0u, triggerCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(All, IdleTest,
+                         testing::Values(Idle{"AcquisitionOff", false, true},
+                                         Idle{"CameraDisconnected", true, false},
+                                         Idle{"Both", false, false}),
+                         [](const testing::TestParamInfo<Idle>& param) {
+                           return param.param.name;
+                         });
+
+TEST_F(TriggerWorkerTest, AcquisitionSwitchedOffDuringTheWaitSendsNothing) {
+  startWorker();
+  timer_->setWaitHook([] { setAcquisitionActive(false); });
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_EQ(1, timer_->waits());
+  EXPECT_TRUE(line(kTrigger).bytes().empty());
+  EXPECT_EQ(0u, imageNameQueue->size());
+  EXPECT_EQ(0u, triggerCount());
+}
+
+TEST_F(TriggerWorkerTest, RunningFallenDuringTheWaitSendsNothing) {
+  startWorker();
+  timer_->setWaitHook([] {
+    platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
+    serverStatus.running = false;
+  });
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_TRUE(line(kTrigger).bytes().empty());
+  EXPECT_EQ(0u, imageNameQueue->size());
+  EXPECT_FALSE(worker_->runPass());
+  EXPECT_TRUE(line(kTrigger).wasClosed());
+  EXPECT_FALSE(line(kLaser).wasClosed());
+  EXPECT_EQ("TriggerWorkerThread(): Thread Execution Complete.", logEntries().back());
+}
+
+TEST_F(TriggerWorkerTest, WokenWaitSendsNothing) {
+  startWorker();
+  worker_->wake();
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_TRUE(line(kTrigger).bytes().empty());
+  EXPECT_EQ(0u, imageNameQueue->size());
+}
+
+TEST_F(TriggerWorkerTest, FullQueueSkipsTheTriggerUntilAnEntryIsTaken) {
+  startWorker();
+  for (int i = 0; i < 15; ++i)
+    ASSERT_TRUE(imageNameQueue->pushImageName("old", 3, "2001:01:01 00:00:00", "000"));
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_EQ("TriggerWorkerThread(): ERROR Cannot Enqueue filename. Queue is full.",
+            logEntries().back());
+  EXPECT_EQ(15u, imageNameQueue->size());
+  EXPECT_EQ(0u, triggerCount());
+  EXPECT_TRUE(line(kTrigger).bytes().empty());
+
+  std::int32_t length = 0;
+  ASSERT_TRUE(imageNameQueue->popImageName(&length));
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_EQ(15u, imageNameQueue->size());
+  EXPECT_EQ(1u, triggerCount());
+  EXPECT_EQ(1u, line(kTrigger).bytes().size());
+}
+
+TEST_F(TriggerWorkerTest, FailedSendWithdrawsItsNameOnly) {
+  startWorker();
+  ASSERT_TRUE(worker_->runPass());  // one good trigger, its name waiting
+  line(kTrigger).failCalls(FakeSerialLine::kTransmit, 1167);
+  for (int pass = 0; pass < 2; ++pass) {  // the second fails at the closed port
+    EXPECT_TRUE(worker_->runPass());
+    EXPECT_EQ("TriggerWorkerThread(): ERROR Trigger not sent, image name withdrawn.",
+              logEntries().back());
+    EXPECT_EQ(1u, imageNameQueue->size());
+    EXPECT_EQ(1u, triggerCount());
+  }
+  EXPECT_EQ(2, line(kTrigger).calls(FakeSerialLine::kTransmit));  // none on the closed port
+}
+
+TEST_F(TriggerWorkerTest, LaserLineFollowsTheFlagBothWays) {
+  serverStatus.acquisitionActive = false;  // idle passes
+  startWorker();
+  const auto changeLines = [this] { return entriesWith("state of laser power").size(); };
+
+  setLaserPowerOn(true);
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_TRUE(worker_->runPass());  // re-asserted, no second line
+  ASSERT_EQ(3u, line(kLaser).rtsChanges().size());
+  EXPECT_TRUE(line(kLaser).rtsChanges()[1].on);
+  EXPECT_TRUE(line(kLaser).rtsChanges()[2].on);
+  EXPECT_EQ(1u, changeLines());
+  EXPECT_EQ("TriggerWorkerThread(): Changed state of laser power to 1.", logEntries().back());
+
+  setLaserPowerOn(false);
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_TRUE(worker_->runPass());  // lowered once only
+  ASSERT_EQ(4u, line(kLaser).rtsChanges().size());
+  EXPECT_FALSE(line(kLaser).rtsChanges()[3].on);
+  EXPECT_EQ(2u, changeLines());
+  EXPECT_EQ("TriggerWorkerThread(): Changed state of laser power to 0.", logEntries().back());
+}
+
+TEST_F(TriggerWorkerTest, LaserFailureIsLoggedOnceAndRetried) {
+  serverStatus.acquisitionActive = false;
+  startWorker();
+  line(kLaser).failCalls(FakeSerialLine::kSetRts, 1);
+  setLaserPowerOn(true);
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_EQ(std::vector<std::string>{"TriggerWorkerThread(): ERROR failed to change state of "
+                                     "laser power to 1."},
+            entriesWith("laser power to"));
+  EXPECT_EQ(3, line(kLaser).calls(FakeSerialLine::kSetRts));  // start, then once a pass
+
+  line(kLaser).failCalls(FakeSerialLine::kSetRts, 0);
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_EQ("TriggerWorkerThread(): Changed state of laser power to 1.", logEntries().back());
+}
+
+struct Interval {
+  const char* name;
+  std::vector<std::int32_t> intervals;  // one pass each
+  std::vector<std::uint64_t> armed;     // units of 100 ns
+};
+
+class IntervalTest : public TriggerWorkerTest, public testing::WithParamInterface<Interval> {};
+
+TEST_P(IntervalTest, ArmsTheTimerForTheInterval) {
+  startWorker();
+  for (const std::int32_t interval : GetParam().intervals) {
+    setCameraInterval(interval);
+    ASSERT_TRUE(worker_->runPass());
+  }
+  EXPECT_EQ(GetParam().armed, timer_->armed());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, IntervalTest,
+    testing::Values(Interval{"OneSecond", {1000}, {10000000}},
+                    Interval{"MinusOneIsUnsigned", {-1}, {42949672950000}},
+                    Interval{"FirstPassZeroUsesTheDefault", {0}, {10000000}},
+                    Interval{"ZeroKeepsThePrevious", {250, 0}, {2500000, 2500000}},
+                    Interval{"ChangeAppliesAtOnce", {100, 20}, {1000000, 200000}}),
+    [](const testing::TestParamInfo<Interval>& param) { return param.param.name; });
+
+TEST_F(TriggerWorkerTest, NamesUpTo127CharactersOnly) {
+  startWorker();
+  // The generated part has 27 characters.
+  std::memset(serverStatus.cameraFilePrefix, 'p', 100);
+  serverStatus.cameraFilePrefix[100] = '\0';
+  ASSERT_TRUE(worker_->runPass());
+  EXPECT_EQ(1u, triggerCount());
+  std::int32_t length = 0;
+  ASSERT_TRUE(imageNameQueue->popImageName(&length));
+  EXPECT_EQ(127, length);
+
+  std::memset(serverStatus.cameraFilePrefix, 'p', 101);
+  serverStatus.cameraFilePrefix[101] = '\0';
+  ASSERT_TRUE(worker_->runPass());
+  EXPECT_EQ(
+      "TriggerWorkerThread(): ERROR Image name of 128 characters is longer than 127, no "
+      "trigger sent.",
+      logEntries().back());
+  EXPECT_EQ(1u, triggerCount());
+  EXPECT_EQ(0u, imageNameQueue->size());
+  EXPECT_EQ(1u, line(kTrigger).bytes().size());
+}
+
+TEST_F(TriggerWorkerTest, TimerThatCannotBeCreatedEndsTheThread) {
+  timerFailure_ = 1450;
+  makeWorker();
+  EXPECT_FALSE(worker_->start());
+  EXPECT_EQ("TriggerWorkerThread(): CreateWaitableTimer Failed (1450)", logEntries().back());
+  EXPECT_TRUE(getRunning());
+}
+
+TEST_F(TriggerWorkerTest, TimerThatCannotBeArmedEndsTheThread) {
+  startWorker();
+  timer_->failArm(6);
+  EXPECT_FALSE(worker_->runPass());
+  EXPECT_EQ("TriggerWorkerThread(): ERROR SetWaitableTimer Failed (6)", logEntries().back());
+  EXPECT_TRUE(getRunning());
+  EXPECT_TRUE(line(kTrigger).bytes().empty());
+}
+
+TEST_F(TriggerWorkerTest, FailedWaitIsLoggedAndThePassGoesOn) {
+  startWorker();
+  timer_->failWait(6);
+  EXPECT_TRUE(worker_->runPass());
+  EXPECT_EQ(1u, entriesWith("ERROR WaitForSingleObject Failed (6)").size());
+  EXPECT_EQ(1u, line(kTrigger).bytes().size());
+}
+
+}  // namespace
