@@ -1,0 +1,119 @@
+// The stand-in camera module: a real object tree (module, one camera, one
+// item per shot, image and thumbnail data per item), capability lists with
+// operation flags, events announced while it processes, chunked delivery
+// through the data procedure, and completion inside the call or on a later
+// processing call.
+//
+// Calls come from one thread at a time. The program's procedures are called
+// on that thread, inside MAIDEntryPoint, and may call MAIDEntryPoint again.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "camera/maid.h"
+#include "card.h"
+#include "settings.h"
+#include "trace.h"
+
+namespace sim {
+
+constexpr std::uint32_t SOURCE_ID = 1;
+
+struct SimObject {
+  std::uint32_t type = 0;  // MAID_OBJECT_*
+  std::uint32_t id = 0;    // module 0; source SOURCE_ID; item: shot ID; data: data type
+  MaidObject* descriptor = nullptr;
+  SimObject* parent = nullptr;
+  CallbackRecord progress = {};
+  CallbackRecord event = {};
+  CallbackRecord data = {};
+  CallbackRecord uiRequest = {};
+};
+
+class SimCamera {
+ public:
+  // Opens the module object into descriptor. Returns nullptr and sets
+  // *result when the settings are unusable or the open is refused.
+  static std::unique_ptr<SimCamera> open(MaidObject* descriptor, std::int32_t* result);
+  ~SimCamera();
+
+  std::int32_t call(MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+                    std::uint32_t dataType, void* data, CompletionProcType completion,
+                    void* completionRef);
+
+  // True once the module object was closed; the entry point then drops it.
+  bool finished() const { return finished_; }
+  bool idle() const { return depth_ == 0; }
+  Trace& trace() { return trace_; }
+
+ private:
+  // Pending work of a command: step() runs one piece and returns true when
+  // the command is done, with its result in *result.
+  struct Job {
+    MaidObject* object;
+    std::uint32_t command, parameter, dataType;
+    void* data;
+    CompletionProcType completion;
+    void* completionRef;
+    std::function<bool(std::int32_t* result)> step;
+  };
+
+  SimCamera() = default;
+
+  std::int32_t dispatch(SimObject* object, MaidObject* descriptor, std::uint32_t command,
+                        std::uint32_t parameter, std::uint32_t dataType, void* data,
+                        std::function<bool(std::int32_t*)>* work);
+  void runJob(Job job);
+  void complete(const Job& job, std::int32_t result);
+  void process();
+  void cancelAll();
+
+  std::int32_t openChild(SimObject* parent, std::uint32_t id, std::uint32_t dataType, void* data);
+  std::int32_t closeObject(SimObject* object);
+  std::int32_t setCapability(SimObject* object, std::uint32_t cap, std::uint32_t dataType,
+                             void* data);
+  std::int32_t getCapability(SimObject* object, std::uint32_t cap, std::uint32_t dataType,
+                             void* data);
+  std::int32_t getChildrenArray(SimObject* object, std::uint32_t dataType, void* data);
+  std::function<bool(std::int32_t*)> enumerateChildren(SimObject* object);
+  std::int32_t startAcquire(SimObject* object, std::function<bool(std::int32_t*)>* work);
+  std::uint32_t askUser();
+
+  std::vector<CapabilityInfo> capabilities(const SimObject* object) const;
+  const CapabilityInfo* findCapability(const SimObject* object, std::uint32_t cap,
+                                       std::vector<CapabilityInfo>* list) const;
+  std::vector<std::uint32_t> childIds(SimObject* object);
+
+  // The card and the camera's presence, read again; with announce, the
+  // changes go out as add-child and remove-child events.
+  void scan(bool announce);
+  void fireEvent(SimObject* object, std::uint32_t event, std::uint32_t data);
+  bool cameraGone(const SimObject* object) const;
+
+  SimObject* find(MaidObject* descriptor);
+  SimObject* findChild(const SimObject* parent, std::uint32_t id);
+  SimObject* moduleObject();
+  const char* label(const SimObject* object, char (&buffer)[48]) const;
+
+  Settings settings_;
+  Trace trace_;
+  Card card_;
+  std::map<MaidObject*, std::unique_ptr<SimObject>> objects_;
+  std::deque<Job> jobs_;
+  int depth_ = 0;
+  bool finished_ = false;
+  bool attached_ = false;           // the camera as the last scan saw it
+  bool announcedAttached_ = false;  // the camera as the program was told
+  bool unplugged_ = false;          // injected: gone until the module is opened again
+  bool unplugDone_ = false;
+  std::uint32_t restartsLeft_ = 0;
+  std::uint32_t failuresLeft_ = 0;
+  std::uint32_t moduleMode_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,173 @@
+#include "camera/data_proc.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "camera/file_names.h"
+#include "camera/image_file.h"
+#include "core/image_names.h"
+#include "jpeg/image_stamp.h"
+
+bool removeItemFlag = false;
+SavedFileRecord savedFileRecord = {false, ""};
+
+void clearSavedFileRecord() {
+  savedFileRecord.saved = false;
+  savedFileRecord.name[0] = '\0';
+}
+
+void releaseDataProcContext(DataProcContext* context) {
+  if (context == nullptr) return;
+  delete[] context->buffer;
+  delete context;
+}
+
+namespace {
+
+// Largest object accepted: the stamping sequence takes the size as an int.
+// A larger total is handled as a buffer that cannot be had.
+constexpr std::uint64_t MAX_OBJECT_BYTES = INT_MAX;
+
+enum class Gathered { INCOMPLETE, COMPLETE, FAILED };
+
+// Names reaching here were checked to fit; the cut is only a last guard.
+void copyName(char (&destination)[128], const char* name) {
+  std::size_t length = std::strlen(name);
+  if (length > sizeof destination - 1) length = sizeof destination - 1;
+  std::memcpy(destination, name, length);
+  destination[length] = '\0';
+}
+
+void dropBuffer(DataProcContext& context) {
+  delete[] context.buffer;
+  context.buffer = nullptr;
+  context.byteCount = 0;
+  context.bufferSize = 0;
+}
+
+// Stores one chunk; on FAILED, *result holds the procedure's result.
+Gathered gather(DataProcContext& context, std::uint64_t total, std::uint64_t chunkBytes,
+                const void* data, std::int32_t* result) {
+  if (context.byteCount == 0 && context.buffer == nullptr && total <= MAX_OBJECT_BYTES) {
+    // One byte at least, so that an empty object has a buffer too.
+    context.buffer = new (std::nothrow) unsigned char[total > 0 ? total : 1];
+    context.bufferSize = static_cast<std::uint32_t>(total);
+  }
+  if (context.buffer == nullptr) {
+    std::puts("There is not enough memory.");
+    *result = MAID_RESULT_NO_MEMORY;
+    return Gathered::FAILED;
+  }
+  // Never write past the buffer: a chunk that does not fit, or chunk bytes
+  // that are not there, fail the whole object rather than save a cut one.
+  if (chunkBytes > context.bufferSize - context.byteCount || (chunkBytes > 0 && data == nullptr)) {
+    std::fprintf(stderr, "ERROR: Data chunk runs past the announced size [%u of %u bytes].\n",
+                 static_cast<unsigned>(context.byteCount),
+                 static_cast<unsigned>(context.bufferSize));
+    dropBuffer(context);
+    *result = MAID_RESULT_CANNOT_SAVE;
+    return Gathered::FAILED;
+  }
+  if (chunkBytes > 0) std::memcpy(context.buffer + context.byteCount, data, chunkBytes);
+  context.byteCount += static_cast<std::uint32_t>(chunkBytes);
+  return context.byteCount < context.bufferSize ? Gathered::INCOMPLETE : Gathered::COMPLETE;
+}
+
+// Writes the gathered object under name, empties the context and records the
+// save. Returns the procedure's result.
+std::int32_t save(DataProcContext& context, const char* name, bool reportOpenFailure) {
+  const camera::WriteResult written =
+      camera::writeImageFile(name, context.buffer, context.bufferSize);
+  dropBuffer(context);
+  switch (written) {
+    case camera::WriteResult::WRITTEN:
+      savedFileRecord.saved = true;
+      copyName(savedFileRecord.name, name);
+      return MAID_RESULT_OK;
+    case camera::WriteResult::CANNOT_OPEN:
+      if (reportOpenFailure)
+        std::fprintf(stderr, "ERROR: Cannot open file for writing [%s].\n", name);
+      return MAID_RESULT_CANNOT_SAVE;
+    case camera::WriteResult::CANNOT_WRITE:
+      std::fprintf(stderr, "ERROR: Cannot write file [%s].\n", name);
+      return MAID_RESULT_CANNOT_SAVE;
+  }
+  return MAID_RESULT_CANNOT_SAVE;
+}
+
+void noteRemoval(std::uint32_t type, std::uint32_t removeObject) {
+  if (removeObject != 0 && (type & MAID_DATA_IMAGE) != 0) removeItemFlag = true;
+}
+
+std::int32_t fileData(DataProcContext& context, const FileDataInfo& info, const void* data) {
+  std::int32_t result = MAID_RESULT_OK;
+  switch (gather(context, info.totalLength, info.length, data, &result)) {
+    case Gathered::FAILED:
+      return result;
+    case Gathered::INCOMPLETE:
+      return MAID_RESULT_OK;
+    case Gathered::COMPLETE:
+      break;
+  }
+  const char* extension = camera::extensionForFileDataType(info.fileDataType);
+  // Every file type goes through the stamp; one that is not a JPEG is left
+  // exactly as delivered.
+  jpeg::stampImageBuffer(context.buffer, static_cast<int>(context.bufferSize));
+  char name[camera::FILE_NAME_BUFFER];
+  if (camera::chooseImageFileName(imageBaseName, extension, name) != camera::NameResult::FOUND) {
+    dropBuffer(context);
+    return MAID_RESULT_CANNOT_SAVE;
+  }
+  result = save(context, name, true);
+  if (result != MAID_RESULT_OK) return result;
+  noteRemoval(info.type, info.removeObject);
+  copyName(savedFileName, name);
+  return MAID_RESULT_OK;
+}
+
+std::int32_t rawData(DataProcContext& context, const ImageDataInfo& info, const void* data) {
+  // 64-bit products: rows x row bytes can pass 32 bits.
+  const std::uint64_t total = std::uint64_t{info.totalHeight} * info.rowBytes;
+  const std::uint64_t chunkBytes = std::uint64_t{info.rectHeight} * info.rowBytes;
+  std::int32_t result = MAID_RESULT_OK;
+  switch (gather(context, total, chunkBytes, data, &result)) {
+    case Gathered::FAILED:
+      return result;
+    case Gathered::INCOMPLETE:
+      return MAID_RESULT_OK;
+    case Gathered::COMPLETE:
+      break;
+  }
+  const char* stem = (info.type & MAID_DATA_IMAGE) != 0       ? "Image"
+                     : (info.type & MAID_DATA_THUMBNAIL) != 0 ? "Thumb"
+                                                              : "Unknown";
+  char name[camera::FILE_NAME_BUFFER];
+  if (camera::chooseRawFileName(stem, name) != camera::NameResult::FOUND) {
+    dropBuffer(context);
+    return MAID_RESULT_CANNOT_SAVE;
+  }
+  result = save(context, name, false);
+  if (result != MAID_RESULT_OK) return result;
+  noteRemoval(info.type, info.removeObject);
+  return MAID_RESULT_OK;
+}
+
+}  // namespace
+
+std::int32_t DataProc(void* reference, void* info, void* data) {
+  auto* context = static_cast<DataProcContext*>(reference);
+  if (context == nullptr || info == nullptr) return MAID_RESULT_CANNOT_SAVE;
+  // The records are read by copy: the module's pointer need not be aligned.
+  std::uint32_t type = 0;
+  std::memcpy(&type, info, sizeof type);
+  if ((type & MAID_DATA_FILE) != 0) {
+    FileDataInfo file;
+    std::memcpy(&file, info, sizeof file);
+    return fileData(*context, file, data);
+  }
+  ImageDataInfo image;
+  std::memcpy(&image, info, sizeof image);
+  return rawData(*context, image, data);
+}

@@ -1,0 +1,57 @@
+// dlopen, dlsym and dlclose, keeping dlerror()'s text.
+#include <dlfcn.h>
+
+#include <cstdio>
+
+#include "platform/module.h"
+
+namespace platform {
+
+LoadableModule::LoadableModule(LoadableModule&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = nullptr;
+  setError(other.error_);
+}
+
+LoadableModule& LoadableModule::operator=(LoadableModule&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+    setError(other.error_);
+  }
+  return *this;
+}
+
+void LoadableModule::setError(const char* text) {
+  std::snprintf(error_, sizeof error_, "%s", text != nullptr ? text : "unknown loader error");
+}
+
+bool LoadableModule::open(const char* path) {
+  close();
+  // RTLD_LOCAL: the module's symbols must not satisfy anyone else's.
+  handle_ = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    setError(dlerror());
+    return false;
+  }
+  return true;
+}
+
+void* LoadableModule::symbol(const char* name) {
+  if (handle_ == nullptr) {
+    setError("no module loaded");
+    return nullptr;
+  }
+  dlerror();  // clears a stale message, so that a null result can be told apart
+  void* address = dlsym(handle_, name);
+  if (address == nullptr) setError(dlerror());
+  return address;
+}
+
+void LoadableModule::close() {
+  if (handle_ == nullptr) return;
+  dlclose(handle_);
+  handle_ = nullptr;
+}
+
+}  // namespace platform
