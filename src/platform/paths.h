@@ -1,6 +1,8 @@
 // File-name conventions of the platform.
 #pragma once
 
+#include <string>
+
 namespace platform {
 
 // The configuration file read when none is named: ".\Skerrow.ini" on
@@ -9,5 +11,9 @@ const char* defaultConfigPath();
 
 // The separator between a folder and a file name.
 char pathSeparator();
+
+// The process's working directory, as the platform spells it (no trailing
+// separator except at a root); "" when it cannot be read.
+std::string currentDirectory();
 
 }  // namespace platform

@@ -1,0 +1,166 @@
+#include "camera/object_tree.h"
+
+#include <cstdio>
+#include <new>
+#include <utility>
+
+#include "camera/module_callbacks.h"
+#include "camera/module_commands.h"
+#include "camera/module_library.h"
+
+namespace {
+
+template <typename Procedure>
+MaidProc asMaidProc(Procedure procedure) {
+  return reinterpret_cast<MaidProc>(procedure);
+}
+
+bool registerProc(ObjectRecord* record, std::uint32_t capability, MaidProc procedure) {
+  CallbackRecord callback = {procedure, record};
+  return capSet(record->descriptor.get(), capability, MAID_DATATYPE_CALLBACK, &callback);
+}
+
+bool unregisterProc(ObjectRecord* record, std::uint32_t capability) {
+  return capSet(record->descriptor.get(), capability, MAID_DATATYPE_NULL, nullptr);
+}
+
+bool usable(const ObjectRecord* record) {
+  return record != nullptr && !record->closed && record->descriptor != nullptr;
+}
+
+// Takes the child out of its parent's array, keeping the others in order.
+std::unique_ptr<ObjectRecord> detach(ObjectRecord* parent, const ObjectRecord* child) {
+  for (auto it = parent->children.begin(); it != parent->children.end(); ++it) {
+    if (it->get() != child) continue;
+    std::unique_ptr<ObjectRecord> taken = std::move(*it);
+    parent->children.erase(it);
+    return taken;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool openChild(ObjectRecord* parent, std::uint32_t id) {
+  if (!usable(parent)) return false;
+  std::unique_ptr<ObjectRecord> child(new (std::nothrow) ObjectRecord());
+  bool room = child != nullptr;
+  if (room) {
+    try {
+      parent->children.reserve(parent->children.size() + 1);
+    } catch (...) {
+      room = false;
+    }
+  }
+  if (room) {
+    child->descriptor.reset(new (std::nothrow) MaidObject());
+    room = child->descriptor != nullptr;
+  }
+  if (!room) {
+    std::puts("There is not enough memory");
+    return false;
+  }
+  child->id = id;
+  child->parent = parent;
+  child->descriptor->refClient = child.get();
+  const std::int32_t result =
+      callModule(parent->descriptor.get(), MAID_CMD_OPEN, id, MAID_DATATYPE_OBJECT,
+                 child->descriptor.get(), nullptr, nullptr);
+  if (result != MAID_RESULT_OK) {
+    std::puts("Failed in Opening an object.");
+    return false;
+  }
+  ObjectRecord* opened = child.get();
+  try {
+    parent->children.push_back(std::move(child));
+  } catch (...) {
+    // Only when the module's own calls used the slot reserved above: the
+    // object is open, but without a place in the tree it must be closed.
+    callModule(opened->descriptor.get(), MAID_CMD_CLOSE, 0, MAID_DATATYPE_NULL, nullptr, nullptr,
+               nullptr);
+    std::puts("There is not enough memory");
+    return false;
+  }
+  std::vector<CapabilityInfo> list;
+  enumCapabilities(opened->descriptor.get(), &list);
+  opened->capabilities = std::move(list);
+  if (!opened->closed) setProcs(opened);
+  return true;
+}
+
+bool closeChild(ObjectRecord* parent, std::uint32_t id) {
+  ObjectRecord* child = findChild(parent, id);
+  if (child == nullptr) return false;
+  while (!child->children.empty()) {
+    if (!closeChild(child, child->children.front()->id)) return child->closed;
+    if (child->closed) return true;
+  }
+  if (!resetProcs(child)) return child->closed;
+  if (child->closed) return true;
+  const std::int32_t result = callModule(child->descriptor.get(), MAID_CMD_CLOSE, 0,
+                                         MAID_DATATYPE_NULL, nullptr, nullptr, nullptr);
+  if (result != MAID_RESULT_OK) return false;
+  // Removed by identity, not by ID: only the record just closed leaves.
+  retireRecord(detach(child->parent, child));
+  return true;
+}
+
+bool setProcs(ObjectRecord* record) {
+  if (!usable(record)) return false;
+  if (capSupports(record, MAID_CAP_PROGRESS_PROC, MAID_OP_SET) &&
+      !registerProc(record, MAID_CAP_PROGRESS_PROC, asMaidProc(&ProgressProc)))
+    return false;
+  if (record->closed) return false;
+  const bool events = capSupports(record, MAID_CAP_EVENT_PROC, MAID_OP_SET);
+  switch (record->descriptor->objectType) {
+    case MAID_OBJECT_MODULE:
+      if (events && !registerProc(record, MAID_CAP_EVENT_PROC, asMaidProc(&ModEventProc)))
+        return false;
+      if (capSupports(record, MAID_CAP_UI_REQUEST_PROC, MAID_OP_SET) &&
+          !registerProc(record, MAID_CAP_UI_REQUEST_PROC, asMaidProc(&UIRequestProc)))
+        return false;
+      return true;
+    case MAID_OBJECT_SOURCE:
+      return !events || registerProc(record, MAID_CAP_EVENT_PROC, asMaidProc(&SrcEventProc));
+    case MAID_OBJECT_ITEM:
+      return !events || registerProc(record, MAID_CAP_EVENT_PROC, asMaidProc(&ItmEventProc));
+    case MAID_OBJECT_DATA:
+      return !events || registerProc(record, MAID_CAP_EVENT_PROC, asMaidProc(&DatEventProc));
+    default:
+      return true;
+  }
+}
+
+bool resetProcs(ObjectRecord* record) {
+  if (!usable(record)) return false;
+  if (capSupports(record, MAID_CAP_PROGRESS_PROC, MAID_OP_SET) &&
+      !unregisterProc(record, MAID_CAP_PROGRESS_PROC))
+    return false;
+  if (record->closed) return false;
+  if (capSupports(record, MAID_CAP_EVENT_PROC, MAID_OP_SET) &&
+      !unregisterProc(record, MAID_CAP_EVENT_PROC))
+    return false;
+  if (record->closed) return false;
+  if (record->descriptor->objectType == MAID_OBJECT_MODULE &&
+      capSupports(record, MAID_CAP_UI_REQUEST_PROC, MAID_OP_SET) &&
+      !unregisterProc(record, MAID_CAP_UI_REQUEST_PROC))
+    return false;
+  return true;
+}
+
+bool closeModuleTree(ObjectRecord* moduleRecord) {
+  if (moduleRecord == nullptr || moduleRecord->descriptor == nullptr) return true;
+  // Through closeChild, so that each source goes depth first (data objects,
+  // then their item, then the source) and the records closed so far are no
+  // longer listed when a step fails.
+  while (!moduleRecord->children.empty())
+    if (!closeChild(moduleRecord, moduleRecord->children.front()->id)) return false;
+  if (!resetProcs(moduleRecord)) return false;
+  const std::int32_t result = callModule(moduleRecord->descriptor.get(), MAID_CMD_CLOSE, 0,
+                                         MAID_DATATYPE_NULL, nullptr, nullptr, nullptr);
+  if (result != MAID_RESULT_OK) return false;
+  moduleRecord->descriptor.reset();
+  moduleRecord->children.clear();
+  moduleRecord->capabilities.clear();
+  return true;
+}

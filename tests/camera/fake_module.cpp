@@ -1,0 +1,133 @@
+#include "fake_module.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace fake {
+
+Module* active = nullptr;
+
+int Module::count(std::uint32_t command) const {
+  return static_cast<int>(std::count_if(calls.begin(), calls.end(),
+                                        [command](const Call& c) { return c.command == command; }));
+}
+
+ScopedModule::ScopedModule() {
+  module.capabilities = standardCapabilities();
+  active = &module;
+}
+
+ScopedModule::~ScopedModule() {
+  // Completions still owed are made, so that their contexts are freed.
+  for (const Completion& c : module.pending)
+    c.procedure(c.object, c.command, c.parameter, c.dataType, c.data, c.reference, c.result);
+  for (const Completion& c : module.held)
+    c.procedure(c.object, c.command, c.parameter, c.dataType, c.data, c.reference, c.result);
+  active = nullptr;
+}
+
+CapabilityInfo capability(std::uint32_t id, std::uint32_t type, std::uint32_t operations) {
+  CapabilityInfo info = {};
+  info.id = id;
+  info.type = type;
+  info.operations = operations;
+  return info;
+}
+
+std::map<std::uint32_t, std::vector<CapabilityInfo>> standardCapabilities() {
+  const CapabilityInfo progress = capability(MAID_CAP_PROGRESS_PROC, MAID_CAPTYPE_CALLBACK, 4);
+  const CapabilityInfo event = capability(MAID_CAP_EVENT_PROC, MAID_CAPTYPE_CALLBACK, 4);
+  const CapabilityInfo children = capability(MAID_CAP_CHILDREN, MAID_CAPTYPE_ENUM, 2);
+  return {
+      {MAID_OBJECT_MODULE,
+       {progress, event, capability(MAID_CAP_UI_REQUEST_PROC, MAID_CAPTYPE_CALLBACK, 4), children,
+        capability(kNkMAIDCapability_ModuleMode, MAID_CAPTYPE_UNSIGNED, 6)}},
+      {MAID_OBJECT_SOURCE, {progress, event, children}},
+      {MAID_OBJECT_ITEM,
+       {progress, event, children, capability(MAID_CAP_DATA_TYPES, MAID_CAPTYPE_UNSIGNED, 2)}},
+      {MAID_OBJECT_DATA,
+       {progress, event, capability(MAID_CAP_DATA_PROC, MAID_CAPTYPE_CALLBACK, 4),
+        capability(MAID_CAP_ACQUIRE, MAID_CAPTYPE_PROCESS, 1)}},
+  };
+}
+
+namespace {
+
+std::int32_t standard(Module& m, MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+                      void* data) {
+  const std::uint32_t type = object != nullptr ? object->objectType : 0;
+  const std::vector<CapabilityInfo>& list = m.capabilities[type];
+  switch (command) {
+    case MAID_CMD_OPEN: {
+      auto* child = static_cast<MaidObject*>(data);
+      child->objectType = object != nullptr ? object->objectType + 1 : MAID_OBJECT_MODULE;
+      child->moduleData = parameter;
+      return MAID_RESULT_OK;
+    }
+    case MAID_CMD_CAP_COUNT:
+      *static_cast<std::uint32_t*>(data) = static_cast<std::uint32_t>(list.size());
+      return MAID_RESULT_OK;
+    case MAID_CMD_CAP_LIST:
+      if (parameter != list.size()) return MAID_RESULT_RESTART;
+      if (!list.empty()) std::memcpy(data, list.data(), list.size() * sizeof(CapabilityInfo));
+      return MAID_RESULT_OK;
+    case MAID_CMD_CAP_GET:
+      if (parameter == MAID_CAP_DATA_TYPES) {
+        *static_cast<std::uint32_t*>(data) = m.dataTypes;
+      } else if (parameter == MAID_CAP_CHILDREN) {
+        auto* value = static_cast<CapEnum*>(data);
+        value->elementCount = static_cast<std::uint32_t>(m.children.size());
+        value->elementSize = m.elementSize;
+      }
+      return MAID_RESULT_OK;
+    case MAID_CMD_CAP_GET_ARRAY: {
+      auto* value = static_cast<CapEnum*>(data);
+      const std::uint32_t n = std::min<std::uint32_t>(
+          {value->elementCount, static_cast<std::uint32_t>(m.children.size()), m.arrayLeaves});
+      if (n > 0) std::memcpy(value->data, m.children.data(), n * sizeof(std::uint32_t));
+      value->elementCount = m.reportedAfterArray != 0 ? m.reportedAfterArray : n;
+      return MAID_RESULT_OK;
+    }
+    default:
+      return MAID_RESULT_OK;
+  }
+}
+
+}  // namespace
+
+std::int32_t entry(MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+                   std::uint32_t dataType, void* data, CompletionProcType completion,
+                   void* completionRef) {
+  Module& m = *active;
+  const Call call = {object, command, parameter, dataType};
+  m.calls.push_back(call);
+  if (command == MAID_CMD_PROCESS) {
+    if (m.processResult != MAID_RESULT_OK) return m.processResult;
+    std::vector<Completion> due;
+    due.swap(m.pending);
+    for (const Completion& c : due)
+      c.procedure(c.object, c.command, c.parameter, c.dataType, c.data, c.reference, c.result);
+    return m.processResult;
+  }
+  std::int32_t result = MAID_RESULT_OK;
+  if (!(m.script && m.script(call, data, &result)))
+    result = standard(m, object, command, parameter, data);
+  if (completion != nullptr) {
+    const Completion made = {object, command,    parameter,     dataType,
+                             data,   completion, completionRef, result};
+    switch (m.completing) {
+      case Completing::INSIDE_CALL:
+        completion(object, command, parameter, dataType, data, completionRef, result);
+        break;
+      case Completing::ON_PROCESSING:
+        m.pending.push_back(made);
+        break;
+      case Completing::NEVER:
+        m.held.push_back(made);
+        break;
+    }
+  }
+  return result;
+}
+
+}  // namespace fake
