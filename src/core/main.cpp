@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "camera/nikon_worker.h"
 #include "channel/image_name_queue.h"
 #include "channel/listener.h"
 #include "channel/message_queue.h"
@@ -96,6 +97,10 @@ bool startUp(int argc, char** argv) {
     logprintf(currentLogStream, "%s: ERROR Failed to create the queues\n", kWho);
     return false;
   }
+  if (!startNikonWorkerThread()) {
+    logprintf(currentLogStream, "%s: ERROR Failed to create NikonWorkerThread\n", kWho);
+    return false;
+  }
   if (!startTriggerWorker()) {
     logprintf(currentLogStream, "%s: ERROR Failed to create TriggerWorkerThread\n", kWho);
     return false;
@@ -115,6 +120,7 @@ void shutDown() {
   onInterrupt();
   // The trigger thread may sit in a long timer wait; it ends without firing.
   wakeTriggerWorker();
+  joinNikonWorkerThread();
   joinTriggerWorker();
   closeListener();
   logprintf(currentLogStream, "%s: End of program.\n", kWho);

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/process.h"
-#include "e2e/serial_lines.h"
+#include "e2e/rig_folder.h"
 #include "e2e/server_log.h"
 #include "support/temp_dir.h"
 
@@ -24,10 +24,10 @@ using testing_support::TempDir;
 // the same time never compete for one.
 const char* const kIni = "[server]\nport=0\n";
 
-Printout shownForIni(const SerialLines& lines) {
+Printout shownForIni(const RigFolder& rig) {
   Printout values;
   values.serverPort = "0";
-  values.triggerPortName = lines.triggerPath();
+  values.triggerPortName = rig.serialLines().triggerPath();
   return values;
 }
 
@@ -45,15 +45,13 @@ class StopSignalTest : public testing::TestWithParam<StopCase> {};
 TEST_P(StopSignalTest, InterruptIsLoggedOnceAndShutdownIsOrderly) {
   const StopCase& c = GetParam();
   TempDir dir;
-  SerialLines serialLines;
-  ASSERT_TRUE(serialLines.ok());
-  dir.write("Skerrow.ini", serialLines.iniSections() + kIni);
-  ServerProcess server(dir.path(), {"Skerrow.ini"});
+  RigFolder rig(dir);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  dir.write("Skerrow.ini", rig.iniSections() + kIni);
+  ServerProcess server(dir.path(), {"Skerrow.ini"}, rig.environment());
   ASSERT_TRUE(server.started()) << server.startError();
-  ASSERT_TRUE(server.out().waitUntil(holdsPrintout)) << server.out().text();
-  // Start-up goes on after its printout; a server that sleeps waits in its
-  // loop.
-  ASSERT_TRUE(server.waitUntilAsleep());
+  // The signal comes in the run, not during start-up.
+  ASSERT_TRUE(server.out().waitUntil(holdsRunningServer)) << server.out().text();
 
   ASSERT_TRUE(server.sendSignal(c.signal));
   for (int i = 1; i < c.times; ++i) {
@@ -68,14 +66,12 @@ TEST_P(StopSignalTest, InterruptIsLoggedOnceAndShutdownIsOrderly) {
   EXPECT_TRUE(status.exited) << "ended by signal " << status.signal;
   EXPECT_EQ(status.code, 0);
   std::vector<std::string> head{stamped("Skerrow:main(): Loading INI File (Skerrow.ini)...")};
-  append(&head, printoutLines(shownForIni(serialLines)));
-  std::vector<std::string> tail{stamped(kInterruptLine), stamped(kTriggerEndLine),
-                                stamped(kEndLine)};
-  append(&tail, promptLines());
+  append(&head, printoutLines(shownForIni(rig)));
   const std::vector<LogLine> lines = parseLog(server.out().text());
   std::vector<std::string> middle;
-  EXPECT_TRUE(framedBy(describe(lines), head, tail, &middle));
+  EXPECT_TRUE(framedByShutdown(describe(lines), head, promptLines(), &middle));
   EXPECT_EQ(countText(lines, kInterruptLine), 1);
+  EXPECT_EQ(countText(lines, kCameraConnectedLine), 1);
   EXPECT_EQ(errorEntries(middle), std::vector<std::string>{});
   EXPECT_EQ(server.err().text(), "");
 }
@@ -93,11 +89,11 @@ INSTANTIATE_TEST_SUITE_P(
 // been handled.
 TEST(e2eStartUpInterrupt, SignalDuringStartUpStillStopsTheServer) {
   TempDir dir;
-  SerialLines serialLines;
-  ASSERT_TRUE(serialLines.ok());
-  dir.write("Skerrow.ini", serialLines.iniSections() + kIni + "logfilename=server.fifo\n");
+  RigFolder rig(dir);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  dir.write("Skerrow.ini", rig.iniSections() + kIni + "logfilename=server.fifo\n");
   ASSERT_EQ(::mkfifo(dir.file("server.fifo").c_str(), 0600), 0);
-  ServerProcess server(dir.path(), {"Skerrow.ini"});
+  ServerProcess server(dir.path(), {"Skerrow.ini"}, rig.environment());
   ASSERT_TRUE(server.started()) << server.startError();
   ASSERT_TRUE(server.out().waitUntil(holdsPrintout)) << server.out().text();
 

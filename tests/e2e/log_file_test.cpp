@@ -2,6 +2,7 @@
 // the console when the name keeps it there or the file cannot be opened.
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -10,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/process.h"
-#include "e2e/serial_lines.h"
+#include "e2e/rig_folder.h"
 #include "e2e/server_log.h"
 #include "support/temp_dir.h"
 
@@ -24,25 +25,25 @@ std::vector<std::string> filesIn(const std::filesystem::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir))
     names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
   return names;
 }
 
 TEST(e2eLogFile, EntriesAfterTheSwitchAreAppendedToTheFile) {
   TempDir dir;
+  RigFolder rig(dir);
+  ASSERT_TRUE(rig.ok()) << rig.error();
   // Port 0 lets the system pick a free port, so that servers of tests run
   // at the same time never compete for one.
-  SerialLines serialLines;
-  ASSERT_TRUE(serialLines.ok());
-  dir.write("Skerrow.ini",
-            serialLines.iniSections() + "[server]\nport=0\nlogfilename=server.log\n");
+  dir.write("Skerrow.ini", rig.iniSections() + "[server]\nport=0\nlogfilename=server.log\n");
   dir.write("server.log", "line of an earlier run\n");
   // No argument: the configuration comes from the working directory.
-  ServerProcess server(dir.path(), {});
+  ServerProcess server(dir.path(), {}, rig.environment());
   ASSERT_TRUE(server.started()) << server.startError();
   ASSERT_TRUE(server.out().waitFor("Now Writing to Server Log. [server.log]\n"))
       << server.out().text();
-  // Start-up goes on writing to the file; a server that sleeps waits in its
-  // loop.
+  // The file is written in blocks, so the run is seen from outside: a
+  // server that sleeps waits in its loop.
   ASSERT_TRUE(server.waitUntilAsleep());
   ASSERT_TRUE(server.sendSignal(SIGINT));
   ExitStatus status;
@@ -51,7 +52,7 @@ TEST(e2eLogFile, EntriesAfterTheSwitchAreAppendedToTheFile) {
   EXPECT_TRUE(status.exited) << "ended by signal " << status.signal;
   EXPECT_EQ(status.code, 0);
   Printout values;
-  values.triggerPortName = serialLines.triggerPath();
+  values.triggerPortName = rig.serialLines().triggerPath();
   values.serverPort = "0";
   values.logfilename = "server.log";
   // Nothing after the switch reaches the console.
@@ -67,10 +68,11 @@ TEST(e2eLogFile, EntriesAfterTheSwitchAreAppendedToTheFile) {
   const std::string written = readFile(dir.file("server.log"));
   const std::vector<LogLine> lines = parseLog(written);
   std::vector<std::string> middle;
-  EXPECT_TRUE(framedBy(describe(lines), head,
-                       {stamped(kInterruptLine), stamped(kTriggerEndLine), stamped(kEndLine)},
-                       &middle));
+  EXPECT_TRUE(framedByShutdown(describe(lines), head, {}, &middle));
   EXPECT_EQ(countText(lines, kInterruptLine), 1);
+  // The threads' start reaches the file too, and the camera was found.
+  EXPECT_EQ(countText(lines, kCameraStartLine), 1);
+  EXPECT_EQ(countText(lines, kCameraConnectedLine), 1);
   EXPECT_EQ(errorEntries(middle), std::vector<std::string>{});
   EXPECT_TRUE(!written.empty() && written.back() == '\n');
   EXPECT_EQ(server.err().text(), "");
@@ -111,43 +113,34 @@ class ConsoleLogTest : public testing::TestWithParam<ConsoleCase> {};
 TEST_P(ConsoleLogTest, EveryEntryStaysOnTheConsole) {
   const ConsoleCase& c = GetParam();
   TempDir dir;
-  SerialLines serialLines;
-  ASSERT_TRUE(serialLines.ok());
+  RigFolder rig(dir);
+  ASSERT_TRUE(rig.ok()) << rig.error();
   dir.write("Skerrow.ini",
-            serialLines.iniSections() + "[server]\nport=0\nlogfilename=" + c.logfilename + "\n");
-  ServerProcess server(dir.path(), {"Skerrow.ini"});
+            rig.iniSections() + "[server]\nport=0\nlogfilename=" + c.logfilename + "\n");
+  ServerProcess server(dir.path(), {"Skerrow.ini"}, rig.environment());
   ASSERT_TRUE(server.started()) << server.startError();
   std::vector<std::string> expected{stamped("Skerrow:main(): Loading INI File (Skerrow.ini)...")};
   append(&expected, c.beforePrintout);
   Printout values;
-  values.triggerPortName = serialLines.triggerPath();
+  values.triggerPortName = rig.serialLines().triggerPath();
   values.serverPort = "0";
   values.logfilename = c.shown;
   append(&expected, printoutLines(values));
   append(&expected, c.afterPrintout);
-  // The last start-up entry, less its "[stamped] " mark.
-  const std::string lastStartUpEntry = expected.back().substr(stamped("").size()) + "\n";
-  ASSERT_TRUE(server.out().waitUntil([&](const std::string& text) {
-    return holdsPrintout(text) && text.find(lastStartUpEntry) != std::string::npos;
-  })) << server.out().text();
-  // Start-up goes on after its last entry; a server that sleeps waits in
-  // its loop.
-  ASSERT_TRUE(server.waitUntilAsleep());
+  ASSERT_TRUE(server.out().waitUntil(holdsRunningServer)) << server.out().text();
   ASSERT_TRUE(server.sendSignal(SIGINT));
   ExitStatus status;
   ASSERT_TRUE(server.waitForExit(&status)) << server.out().text();
 
   EXPECT_TRUE(status.exited) << "ended by signal " << status.signal;
   EXPECT_EQ(status.code, 0);
-  std::vector<std::string> tail{stamped(kInterruptLine), stamped(kTriggerEndLine),
-                                stamped(kEndLine)};
-  append(&tail, promptLines());
   const std::vector<LogLine> lines = parseLog(server.out().text());
   std::vector<std::string> middle;
-  EXPECT_TRUE(framedBy(describe(lines), expected, tail, &middle));
+  EXPECT_TRUE(framedByShutdown(describe(lines), expected, promptLines(), &middle));
   EXPECT_EQ(countText(lines, kInterruptLine), 1);
   EXPECT_EQ(errorEntries(middle), std::vector<std::string>{});
-  EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"Skerrow.ini"});
+  // No log file was made: only the rig is there.
+  EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"Skerrow.ini", "Type0001.md3", "card"}));
   EXPECT_EQ(server.err().text(), "");
 }
 

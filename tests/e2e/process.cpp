@@ -14,6 +14,15 @@ extern char** environ;
 
 namespace e2e {
 
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 OutputReader::OutputReader(int fd) : fd_(fd), thread_([this] { run(); }) {}
 
 OutputReader::~OutputReader() {

@@ -21,6 +21,10 @@ namespace e2e {
 // server that hangs fails its test instead of stalling the run.
 constexpr std::chrono::seconds kDeadline{20};
 
+// Waits until done() holds or the deadline passes, looking again every few
+// milliseconds. Returns whether done() holds at the end of the wait.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = kDeadline);
+
 // Drains one descriptor (a pipe or a FIFO) on a thread of its own into a
 // text that tests can wait on. A FIFO with no writer yet is not taken for
 // its end: the stream ends only once a writer has come and gone.

@@ -141,6 +141,40 @@ testing::AssertionResult framedBy(const std::vector<std::string>& lines,
   return failure;
 }
 
+testing::AssertionResult framedByShutdown(const std::vector<std::string>& lines,
+                                          const std::vector<std::string>& head,
+                                          const std::vector<std::string>& after,
+                                          std::vector<std::string>* middle) {
+  const auto tail = [&](const char* firstEnd, const char* secondEnd) {
+    std::vector<std::string> result{stamped(kInterruptLine), stamped(firstEnd), stamped(secondEnd),
+                                    stamped(kEndLine)};
+    append(&result, after);
+    return result;
+  };
+  const std::vector<std::string> cameraFirst = tail(kCameraEndLine, kTriggerEndLine);
+  if (framedBy(lines, head, cameraFirst)) return framedBy(lines, head, cameraFirst, middle);
+  return framedBy(lines, head, tail(kTriggerEndLine, kCameraEndLine), middle)
+         << "(the two thread-end lines may also come the other way round)";
+}
+
+std::string withoutProgressMarks(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  std::size_t lineStart = 0;
+  while (lineStart < text.size()) {
+    std::size_t end = text.find('\n', lineStart);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const std::string line = text.substr(lineStart, end - lineStart);
+    const std::size_t marks = line.find_first_not_of("oc");
+    // Only marks directly before a timestamp are taken off: text of the
+    // server's own that begins with these letters stays.
+    const bool beforeStamp = marks != std::string::npos && marks > 0 && line[marks] == '[';
+    result += beforeStamp ? line.substr(marks) : line;
+    lineStart = end;
+  }
+  return result;
+}
+
 std::vector<std::string> errorEntries(const std::vector<std::string>& lines) {
   std::vector<std::string> errors;
   for (const std::string& line : lines) {

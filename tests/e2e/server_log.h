@@ -61,6 +61,11 @@ const char* const kInterruptLine = "Siginthandler: Ctrl-c Received Program Termi
 const char* const kEndLine = "Skerrow:main(): End of program.";
 // What a running server's trigger thread writes when shutdown ends it.
 const char* const kTriggerEndLine = "TriggerWorkerThread(): Thread Execution Complete.";
+// What the camera thread writes as it starts, finds the camera, and ends.
+const char* const kCameraStartLine = "NikonWorkerThread(): Starting Camera Control Thread";
+const char* const kCameraConnectedLine =
+    "NikonWorkerThread(): Connected to camera on thread start.";
+const char* const kCameraEndLine = "NikonWorkerThread(): Thread Execution Complete.";
 
 // What the server writes last on the console: the blank line and the
 // prompt, both without a timestamp.
@@ -73,6 +78,20 @@ testing::AssertionResult framedBy(const std::vector<std::string>& lines,
                                   const std::vector<std::string>& head,
                                   const std::vector<std::string>& tail,
                                   std::vector<std::string>* middle = nullptr);
+
+// framedBy for a running server that was stopped: tail is the interrupt
+// line, the end lines of the camera and the trigger thread, the end line,
+// then after. The two threads end concurrently, so their lines may come in
+// either order; everything else is compared exactly.
+testing::AssertionResult framedByShutdown(const std::vector<std::string>& lines,
+                                          const std::vector<std::string>& head,
+                                          const std::vector<std::string>& after,
+                                          std::vector<std::string>* middle = nullptr);
+
+// The console text without the download progress marks ("o" as a download
+// starts, "c" as chunks arrive), which come without a line end and so stand
+// in front of the next log entry.
+std::string withoutProgressMarks(const std::string& text);
 
 // The entries among lines that report an error: those carrying the word
 // ERROR or Error, as every error entry of the server does.

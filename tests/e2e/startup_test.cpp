@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/process.h"
+#include "e2e/rig_folder.h"
 #include "e2e/server_log.h"
 #include "support/temp_dir.h"
 
@@ -116,11 +117,14 @@ namespace e2e {
 namespace {
 
 // On POSIX "COM1" is a path that does not exist, so a server left on the
-// default ports stops itself, in order, without any Ctrl-C.
+// default ports stops itself, in order, without any Ctrl-C. The camera is
+// there, so that only the ports fail.
 TEST(e2eStartUp, TriggerPortThatWillNotOpenStopsTheServer) {
   TempDir dir;
+  RigFolder rig(dir);
+  ASSERT_TRUE(rig.ok()) << rig.error();
   dir.write("Skerrow.ini", "[server]\nport=0\n");
-  ServerProcess server(dir.path(), {"Skerrow.ini"});
+  ServerProcess server(dir.path(), {"Skerrow.ini"}, rig.environment());
   ASSERT_TRUE(server.started()) << server.startError();
   ExitStatus status;
   ASSERT_TRUE(server.waitForExit(&status)) << server.out().text();
@@ -131,6 +135,8 @@ TEST(e2eStartUp, TriggerPortThatWillNotOpenStopsTheServer) {
   EXPECT_EQ(2, countText(lines, "TriggerWorkerThread(): ERROR Cannot open serial port COM1"));
   EXPECT_EQ(1, countText(lines, kInterruptLine));
   EXPECT_EQ(1, countText(lines, kEndLine));
+  EXPECT_EQ(1, countText(lines, kCameraEndLine));
+  EXPECT_EQ(1, countText(lines, kTriggerEndLine));
   EXPECT_TRUE(framedBy(describe(lines), {},
                        {stamped(kEndLine), plain(""), plain("Press any key to exit...")}));
 }

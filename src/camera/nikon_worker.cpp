@@ -1,0 +1,150 @@
+#include "camera/nikon_worker.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "camera/data_proc.h"
+#include "camera/nikon_handler.h"
+#include "channel/command_processing.h"
+#include "channel/image_name_queue.h"
+#include "channel/message_queue.h"
+#include "core/image_names.h"
+#include "core/log.h"
+#include "core/server_state.h"
+#include "core/status_access.h"
+#include "platform/clock.h"
+
+namespace {
+
+const char* const kWho = "NikonWorkerThread()";
+
+std::thread workerThread;
+
+// A received message, as the listener queued it.
+unsigned char messageBuffer[kNikonMaxMessage];
+
+// Sets imageBaseName to "<prefix>IMG", or to "IMG" when that does not fit:
+// a name is never cut, since a cut prefix may name another folder.
+// REQUIRES: statusMutex held.
+void useGenericName() {
+  const int length =
+      std::snprintf(imageBaseName, sizeof imageBaseName, "%sIMG", serverStatus.cameraFilePrefix);
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof imageBaseName) {
+    logprintf(currentLogStream, "%s: ERROR Generic name %sIMG is too long, using IMG.\n", kWho,
+              serverStatus.cameraFilePrefix);
+    std::strcpy(imageBaseName, "IMG");
+  }
+}
+
+// Takes the oldest prepared name and trigger time for the image about to be
+// downloaded; without one, the generic name and the previous image's times.
+void takeImageName() {
+  platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
+  if (!hold.obtained()) {
+    logprintf(currentLogStream, "NikonWorkerThread():: Error getting status mutex\n");
+    return;
+  }
+  std::int32_t length = 0;
+  if (!imageNameQueue->popImageName(&length)) {
+    logprintf(currentLogStream, "%s: ERROR: No Image name avaiable, using generic.\n", kWho);
+    useGenericName();
+    return;
+  }
+  if (length < 0 || static_cast<std::size_t>(length) >= sizeof imageBaseName) {
+    // The trigger time stays: it belongs to this image whatever its name.
+    logprintf(currentLogStream,
+              "%s: ERROR Image name of %d characters is too long, using generic.\n", kWho,
+              static_cast<int>(length));
+    useGenericName();
+  }
+}
+
+void downloadImage() {
+  takeImageName();
+  // Only a file that was really saved is reported, counted and logged: a
+  // failed save, a failed acquisition or a thumbnail-only item is not.
+  if (cameraHandler->itemDownloadDefault() && savedFileRecord.saved) {
+    logprintf(currentLogStream, "%s: GOT FILE [%s]\n", kWho, savedFileRecord.name);
+    ++serverStatus.imageCount;
+    WriteFileToLog();
+  } else {
+    logprintf(currentLogStream, "%s: Error: failed download image.\n", kWho);
+  }
+}
+
+}  // namespace
+
+void startNikonWorker() {
+  logprintf(currentLogStream, "%s: Starting Camera Control Thread\n", kWho);
+  cameraHandler = new (std::nothrow) nikonHandler();
+  bool connected = cameraHandler != nullptr && cameraHandler->connectCamera();
+  {
+    platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
+    if (hold.obtained()) {
+      serverStatus.cameraConnected = connected;
+    } else {
+      connected = false;
+    }
+  }
+  if (connected) {
+    logprintf(currentLogStream, "%s: Connected to camera on thread start.\n", kWho);
+  } else {
+    logprintf(currentLogStream, "%s: ERROR Failed to connect to camera on thread start.\n", kWho);
+  }
+  serverStatus.imageCount = 0;
+}
+
+bool runNikonWorkerPass() {
+  if (!getRunning()) {
+    logprintf(currentLogStream, "%s: Thread Execution Complete.\n", kWho);
+    return false;
+  }
+  platform::sleepMs(10);
+
+  std::uint32_t count = 0;
+  bool taken = false;
+  bool locked = false;
+  {
+    platform::MutexHold hold(messageMutex, kMutexTimeoutMs);
+    locked = hold.obtained();
+    if (locked) taken = messageQueue->popReceived(messageBuffer, &count);
+  }
+  // Logged once the message mutex is let go: no routine holds both.
+  if (!locked) logprintf(currentLogStream, "NikonWorkerThread():: Error getting msg mutex\n");
+  // The command runs outside the lock, so a slow one never blocks the
+  // client sessions.
+  if (taken) processNikonMessage(messageBuffer, count);
+
+  if (!getCameraConnected() || cameraHandler == nullptr) return true;
+  const bool asked = cameraHandler->itemSelect();
+  if (cameraHandler->itemCollected) {
+    downloadImage();
+  } else if (!asked) {
+    logprintf(currentLogStream, "%s: ERROR: Cannot communicate with the camera for item select.\n",
+              kWho);
+  }
+  return true;
+}
+
+int NikonWorkerThread() {
+  startNikonWorker();
+  while (runNikonWorkerPass()) {
+  }
+  return kNikonWorkerExitCode;
+}
+
+bool startNikonWorkerThread() {
+  try {
+    workerThread = std::thread([] { NikonWorkerThread(); });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void joinNikonWorkerThread() {
+  if (workerThread.joinable()) workerThread.join();
+}

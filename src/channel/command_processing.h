@@ -1,0 +1,12 @@
+// Executes one received command message on the camera thread and queues its
+// reply.
+#pragma once
+
+#include <cstdint>
+
+// Runs the command in bytes (count bytes as received; a copy owned by the
+// camera thread), changes the status or the camera as asked, logs what it
+// did and pushes the reply into the reply direction of the message queue.
+// A malformed message, a known type with an action other than get or set,
+// and a step that could not take its mutex get no reply.
+void processNikonMessage(const unsigned char* bytes, std::uint32_t count);

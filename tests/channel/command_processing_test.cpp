@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "camera/nikon_handler.h"
+#include "channel/command_processing.h"
+#include "channel/message_queue.h"
+#include "channel/nikon_message.h"
+#include "channel/wire.h"
+#include "core/log.h"
+#include "core/server_state.h"
+#include "support/core_fixture.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes hex(const std::string& text) {
+  Bytes out;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 3) {
+    out.push_back(static_cast<unsigned char>(std::stoul(text.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
+std::string hexOf(const Bytes& bytes) {
+  std::string text;
+  char two[4];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(two, sizeof two, i ? " %02X" : "%02X", bytes[i]);
+    text += two;
+  }
+  return text;
+}
+
+Bytes request(std::uint16_t type, std::uint8_t action, const Bytes& payload = {}) {
+  NikonMessage message;
+  message.setMessage(type, action, payload.empty() ? nullptr : payload.data(),
+                     static_cast<std::uint32_t>(payload.size()));
+  return Bytes(message.bytes(), message.bytes() + message.size());
+}
+
+Bytes int32(std::int32_t value) {
+  Bytes bytes(4);
+  wire::writeU32(bytes.data(), static_cast<std::uint32_t>(value));
+  return bytes;
+}
+
+class CommandTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    messageQueue = new MessageQueue();
+    cameraHandler = nullptr;  // no camera: any call of it would crash the test
+    serverStatus.cameraInterval = 1000;
+    std::strcpy(serverStatus.cameraFilePrefix, "AUV_");
+    std::strcpy(serverSettings.configFilePath, "./Skerrow.ini");
+    std::strcpy(serverSettings.triggerPortName, "COM1");
+    serverSettings.triggerBaudRate = 1200;
+    serverSettings.triggerBits = 8;
+    std::strcpy(serverSettings.triggerParity, "N");
+    serverSettings.triggerStop = 1;
+  }
+  void TearDown() override {
+    delete messageQueue;
+    messageQueue = nullptr;
+    CoreTest::TearDown();
+  }
+  // Runs the bytes and returns the replies queued, as hex lines.
+  std::vector<std::string> run(const Bytes& bytes) {
+    processNikonMessage(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    std::vector<std::string> replies;
+    unsigned char out[kNikonMaxMessage];
+    std::uint32_t count = 0;
+    while (messageQueue->popReply(out, &count)) replies.push_back(hexOf(Bytes(out, out + count)));
+    return replies;
+  }
+};
+
+struct Case {
+  const char* name;
+  Bytes bytes;
+  std::vector<std::string> replies;
+  std::vector<std::string> log;
+};
+
+TEST_F(CommandTest, EveryTypeAndActionGetsItsReplyAndLogLines) {
+  const std::string none = "01 18 00 00 00 00 00 00 00 00 00 00 00";
+  const Case cases[] = {
+      {"none", request(0, 0), {none}, {"processNikonMessage(): received NIKON_MESSAGE_NONE"}},
+      {"none with action 3", request(0, 3), {}, {}},
+      {"echo", request(1, 1), {"01 18 00 00 01 00 00 00 00 00 00 00 00"}, {}},
+      {"connect get",
+       request(2, 0),
+       {"01 18 00 00 02 00 00 00 00 04 00 00 00 00 00 00 00"},
+       {"processNikonMessage(): received NIKON_MESSAGE_CONNECT"}},
+      {"pretrigger set 1",
+       request(3, 1, int32(1)),
+       {"01 18 00 00 03 00 00 00 00 04 00 00 00 01 00 00 00"},
+       {}},
+      {"acquisition set 1",
+       request(4, 1, int32(1)),
+       {"01 18 00 00 04 00 00 00 00 04 00 00 00 01 00 00 00"},
+       {"processNikonMessage(): received NIKON_MESSAGE_ACQUISITION",
+        "processNikonMessage(): Started acquisition."}},
+      {"acquisition set 2 changes nothing",
+       request(4, 1, int32(2)),
+       {"01 18 00 00 04 00 00 00 00 04 00 00 00 00 00 00 00"},
+       {"processNikonMessage(): received NIKON_MESSAGE_ACQUISITION"}},
+      {"lasers on",
+       request(5, 1, int32(1)),
+       {"01 18 00 00 05 00 00 00 00 04 00 00 00 01 00 00 00"},
+       {"processNikonMessage(): Lasers on."}},
+      {"lasers get", request(5, 0), {"01 18 00 00 05 00 00 00 00 04 00 00 00 00 00 00 00"}, {}},
+      {"interval get",
+       request(6, 0),
+       {"01 18 00 00 06 00 00 00 00 04 00 00 00 E8 03 00 00"},
+       {"processNikonMessage(): received NIKON_MESSAGE_INTERVAL "}},
+      {"interval set 500",
+       request(6, 1, int32(500)),
+       {"01 18 00 00 06 00 00 00 00 04 00 00 00 F4 01 00 00"},
+       {"processNikonMessage(): received NIKON_MESSAGE_INTERVAL ",
+        "processNikonMessage(): Interval set to 500."}},
+      {"interval set without its argument",
+       request(6, 1),
+       {"01 18 00 00 06 00 00 00 00 04 00 00 00 E8 03 00 00"},
+       {"processNikonMessage(): received NIKON_MESSAGE_INTERVAL ",
+        "processNikonMessage(): ERROR Set request without its argument."}},
+      {"image count with action 3",
+       request(9, 3),
+       {},
+       {"processNikonMessage(): received NIKON_MESSAGE_IMAGECOUNT "}},
+      {"image count",
+       request(9, 1),
+       {"01 18 00 00 09 00 00 00 00 04 00 00 00 00 00 00 00"},
+       {"processNikonMessage(): received NIKON_MESSAGE_IMAGECOUNT "}},
+      {"trigger count",
+       request(10, 0),
+       {"01 18 00 00 0A 00 00 00 00 04 00 00 00 00 00 00 00"},
+       {"processNikonMessage(): received NIKON_MESSAGE_TRIGGERCOUNT "}},
+      {"type 12",
+       request(12, 1),
+       {"01 18 00 02 03 00 00 00 00 00 00 00 00"},
+       {"processNikonMessage(): received UNKNOWN MESSAGE "}},
+      {"type 8 with action 7",
+       request(8, 7),
+       {"01 18 00 02 03 00 00 00 00 00 00 00 00"},
+       {"processNikonMessage(): received UNKNOWN MESSAGE "}},
+      {"swapped signature",
+       hex("18 01 00 00 06 00 00 00 00 00 00 00 00"),
+       {},
+       {"processNikonMessage(): ERROR, Malformed message received."}},
+      {"one byte", hex("01"), {}, {"processNikonMessage(): ERROR, Malformed message received."}},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    EXPECT_EQ(c.replies, run(c.bytes)) << c.name;
+    EXPECT_EQ(c.log, logEntries()) << c.name;
+    TearDown();
+  }
+}
+
+TEST_F(CommandTest, ConnectWhileConnectedDoesNotCallTheHandler) {
+  serverStatus.cameraConnected = true;  // cameraHandler is null: a call would crash
+  EXPECT_EQ(std::vector<std::string>{"01 18 00 00 02 00 00 00 00 04 00 00 00 01 00 00 00"},
+            run(request(2, 1, int32(1))));
+}
+
+TEST_F(CommandTest, ConnectWithoutACameraFails) {
+  EXPECT_EQ(std::vector<std::string>{"01 18 00 00 02 00 00 00 00 04 00 00 00 00 00 00 00"},
+            run(request(2, 1, int32(1))));
+  const std::vector<std::string> expected = {
+      "processNikonMessage(): received NIKON_MESSAGE_CONNECT",
+      "processNikonMessage(): ERROR Camera failed to connect."};
+  EXPECT_EQ(expected, logEntries());
+}
+
+TEST_F(CommandTest, TextRepliesCarryTheirWholeFields) {
+  std::vector<std::string> replies = run(request(7, 0));
+  ASSERT_EQ(1u, replies.size());
+  Bytes expected = hex("01 18 00 00 07 00 00 00 00 01 01 00 00 41 55 56 5F");
+  expected.resize(13 + 257, 0);
+  EXPECT_EQ(hexOf(expected), replies[0]);
+
+  replies = run(request(13, 0));
+  ASSERT_EQ(1u, replies.size());
+  const Bytes port = hex(replies[0]);
+  ASSERT_EQ(13u + 265u, port.size());
+  EXPECT_EQ(Bytes({0x09, 0x01, 0, 0}), Bytes(port.begin() + 9, port.begin() + 13));
+  EXPECT_EQ("COM1", std::string(reinterpret_cast<const char*>(port.data() + 13)));
+  EXPECT_EQ(Bytes({0xB0, 0x04, 0, 0, 0x08, 0x00, 'N', 0x01, 0x00}),
+            Bytes(port.begin() + 13 + 256, port.end()));
+}
+
+TEST_F(CommandTest, PrefixIsTakenOnlyWhenTerminatedInsideTheMessageAndShortEnough) {
+  auto prefixRequest = [](const std::string& text, bool terminated) {
+    Bytes payload(text.begin(), text.end());
+    if (terminated) payload.push_back(0);
+    return request(7, 1, payload);
+  };
+  run(prefixRequest("IMG_", true));
+  EXPECT_STREQ("IMG_", serverStatus.cameraFilePrefix);
+  EXPECT_EQ("processNikonMessage(): Set File prefix to: IMG_", logEntries().back());
+
+  const struct {
+    std::string text;
+    bool terminated;
+  } refused[] = {{"NOZERO", false}, {std::string(128, 'p'), true}};
+  for (const auto& r : refused) {
+    const std::vector<std::string> replies = run(prefixRequest(r.text, r.terminated));
+    EXPECT_STREQ("IMG_", serverStatus.cameraFilePrefix);
+    EXPECT_EQ("processNikonMessage(): ERROR Prefix too long or not terminated.",
+              logEntries().back());
+    ASSERT_EQ(1u, replies.size()) << "answered with the unchanged prefix";
+    EXPECT_EQ(0u, replies[0].find("01 18 00 00 07 00 00 00 00 01 01 00 00 49 4D 47 5F 00"));
+  }
+  run(prefixRequest(std::string(127, 'q'), true));
+  EXPECT_EQ(std::string(127, 'q'), serverStatus.cameraFilePrefix);
+}
+
+TEST_F(CommandTest, IntervalReplyKeepsTheLastReadValueWhenTheMutexIsHeld) {
+  serverStatus.cameraInterval = 250;
+  run(request(6, 0));
+  std::vector<std::string> replies;
+  whileStatusMutexHeldElsewhere(
+      [](void* out) {
+        const Bytes get = request(6, 0);
+        processNikonMessage(get.data(), static_cast<std::uint32_t>(get.size()));
+        unsigned char bytes[kNikonMaxMessage];
+        std::uint32_t count = 0;
+        auto* list = static_cast<std::vector<std::string>*>(out);
+        while (messageQueue->popReply(bytes, &count))
+          list->push_back(hexOf(Bytes(bytes, bytes + count)));
+      },
+      &replies);
+  serverStatus.cameraInterval = 999;
+  ASSERT_EQ(1u, replies.size());
+  EXPECT_EQ("01 18 00 00 06 00 00 00 00 04 00 00 00 FA 00 00 00", replies[0]);
+}
+
+}  // namespace

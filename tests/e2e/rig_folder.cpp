@@ -1,0 +1,72 @@
+#include "e2e/rig_folder.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+namespace e2e {
+
+RigFolder::RigFolder(const testing_support::TempDir& dir) : card_(dir.path() / "card") {
+  std::error_code failure;
+  std::filesystem::copy_file(STAND_IN_MODULE, dir.path() / "Type0001.md3", failure);
+  if (failure) {
+    error_ = std::string("copying ") + STAND_IN_MODULE + ": " + failure.message();
+    return;
+  }
+  std::filesystem::create_directory(card_, failure);
+  if (failure) {
+    error_ = "making " + card_.string() + ": " + failure.message();
+    return;
+  }
+  if (!serialLines_.ok()) error_ = "no pseudo-terminal for the serial lines";
+}
+
+std::vector<std::string> RigFolder::environment(const std::vector<std::string>& more) const {
+  std::vector<std::string> result{"SKERROW_CAM_CARD=" + card_.string()};
+  result.insert(result.end(), more.begin(), more.end());
+  return result;
+}
+
+bool RigFolder::dropShot(const std::string& name, const std::string& bytes) const {
+  const std::filesystem::path partial = card_ / (name + ".tmp");
+  {
+    std::ofstream out(partial, std::ios::binary);
+    out << bytes;
+    if (!out.flush()) return false;
+  }
+  std::error_code failure;
+  std::filesystem::rename(partial, card_ / name, failure);
+  return !failure;
+}
+
+std::vector<std::string> RigFolder::shotsOnCard() const {
+  std::vector<std::string> names;
+  std::error_code failure;
+  for (const auto& entry : std::filesystem::directory_iterator(card_, failure))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool holdsRunningServer(const std::string& log) {
+  for (const char* needle : {"] NikonWorkerThread(): Connected to camera on thread start.\n",
+                             "] TriggerWorkerThread(): Laser power serial port configured and open",
+                             "] SocketInitialize(): listen() successful.\n"}) {
+    if (log.find(needle) == std::string::npos) return false;
+  }
+  return true;
+}
+
+std::string shotBytes(int seed, std::size_t size) {
+  std::string bytes(size, '\0');
+  unsigned state = static_cast<unsigned>(seed) * 2654435761u + 1;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 24);
+  }
+  // Not the JPEG start mark, whatever the seed.
+  bytes[0] = 'S';
+  return bytes;
+}
+
+}  // namespace e2e
