@@ -12,41 +12,19 @@
 #include "core/log.h"
 #include "core/server_state.h"
 #include "support/core_fixture.h"
+#include "support/message_bytes.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-Bytes hex(const std::string& text) {
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 3) {
-    out.push_back(static_cast<unsigned char>(std::stoul(text.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
-
-std::string hexOf(const Bytes& bytes) {
-  std::string text;
-  char two[4];
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(two, sizeof two, i ? " %02X" : "%02X", bytes[i]);
-    text += two;
-  }
-  return text;
-}
+using testing_support::Bytes;
+using testing_support::fromHex;
+using testing_support::toHex;
 
 Bytes request(std::uint16_t type, std::uint8_t action, const Bytes& payload = {}) {
-  NikonMessage message;
-  message.setMessage(type, action, payload.empty() ? nullptr : payload.data(),
-                     static_cast<std::uint32_t>(payload.size()));
-  return Bytes(message.bytes(), message.bytes() + message.size());
+  return testing_support::messageBytes(type, action, payload);
 }
 
-Bytes int32(std::int32_t value) {
-  Bytes bytes(4);
-  wire::writeU32(bytes.data(), static_cast<std::uint32_t>(value));
-  return bytes;
-}
+Bytes int32(std::int32_t value) { return testing_support::int32Bytes(value); }
 
 class CommandTest : public CoreTest {
  protected:
@@ -74,7 +52,7 @@ class CommandTest : public CoreTest {
     std::vector<std::string> replies;
     unsigned char out[kNikonMaxMessage];
     std::uint32_t count = 0;
-    while (messageQueue->popReply(out, &count)) replies.push_back(hexOf(Bytes(out, out + count)));
+    while (messageQueue->popReply(out, &count)) replies.push_back(toHex(Bytes(out, out + count)));
     return replies;
   }
 };
@@ -149,10 +127,13 @@ TEST_F(CommandTest, EveryTypeAndActionGetsItsReplyAndLogLines) {
        {"01 18 00 02 03 00 00 00 00 00 00 00 00"},
        {"processNikonMessage(): received UNKNOWN MESSAGE "}},
       {"swapped signature",
-       hex("18 01 00 00 06 00 00 00 00 00 00 00 00"),
+       fromHex("18 01 00 00 06 00 00 00 00 00 00 00 00"),
        {},
        {"processNikonMessage(): ERROR, Malformed message received."}},
-      {"one byte", hex("01"), {}, {"processNikonMessage(): ERROR, Malformed message received."}},
+      {"one byte",
+       fromHex("01"),
+       {},
+       {"processNikonMessage(): ERROR, Malformed message received."}},
   };
   for (const Case& c : cases) {
     SetUp();
@@ -180,13 +161,13 @@ TEST_F(CommandTest, ConnectWithoutACameraFails) {
 TEST_F(CommandTest, TextRepliesCarryTheirWholeFields) {
   std::vector<std::string> replies = run(request(7, 0));
   ASSERT_EQ(1u, replies.size());
-  Bytes expected = hex("01 18 00 00 07 00 00 00 00 01 01 00 00 41 55 56 5F");
+  Bytes expected = fromHex("01 18 00 00 07 00 00 00 00 01 01 00 00 41 55 56 5F");
   expected.resize(13 + 257, 0);
-  EXPECT_EQ(hexOf(expected), replies[0]);
+  EXPECT_EQ(toHex(expected), replies[0]);
 
   replies = run(request(13, 0));
   ASSERT_EQ(1u, replies.size());
-  const Bytes port = hex(replies[0]);
+  const Bytes port = fromHex(replies[0]);
   ASSERT_EQ(13u + 265u, port.size());
   EXPECT_EQ(Bytes({0x09, 0x01, 0, 0}), Bytes(port.begin() + 9, port.begin() + 13));
   EXPECT_EQ("COM1", std::string(reinterpret_cast<const char*>(port.data() + 13)));
@@ -232,7 +213,7 @@ TEST_F(CommandTest, IntervalReplyKeepsTheLastReadValueWhenTheMutexIsHeld) {
         std::uint32_t count = 0;
         auto* list = static_cast<std::vector<std::string>*>(out);
         while (messageQueue->popReply(bytes, &count))
-          list->push_back(hexOf(Bytes(bytes, bytes + count)));
+          list->push_back(toHex(Bytes(bytes, bytes + count)));
       },
       &replies);
   serverStatus.cameraInterval = 999;

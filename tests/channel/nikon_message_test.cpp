@@ -6,28 +6,19 @@
 
 #include "channel/nikon_message.h"
 #include "channel/wire.h"
+#include "support/message_bytes.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using testing_support::Bytes;
 
 Bytes bytesOf(const NikonMessage& message) {
   return Bytes(message.bytes(), message.bytes() + message.size());
 }
 
-Bytes hex(const std::string& text) {
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 3) {
-    out.push_back(static_cast<unsigned char>(std::stoul(text.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
+Bytes hex(const std::string& text) { return testing_support::fromHex(text); }
 
-Bytes int32Payload(std::int32_t value) {
-  Bytes payload(4);
-  wire::writeU32(payload.data(), static_cast<std::uint32_t>(value));
-  return payload;
-}
+Bytes int32Payload(std::int32_t value) { return testing_support::int32Bytes(value); }
 
 TEST(NikonMessageTest, NewMessageIsABareHeaderWithTheSignature) {
   NikonMessage message;

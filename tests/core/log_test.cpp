@@ -38,14 +38,12 @@ TEST_F(LogTest, EntriesFromSeveralThreadsNeverInterleave) {
       }
     });
   }
-  for (std::thread& writer : writers)
-    writer.join();
+  for (std::thread& writer : writers) writer.join();
   const std::vector<std::string> entries = logEntries();
   ASSERT_EQ(static_cast<size_t>(kThreads * kEntries), entries.size());
   const std::regex whole(
       R"(writer \d entry \d+ with a tail long enough to be split by an unguarded writer)");
-  for (const std::string& entry : entries)
-    EXPECT_TRUE(std::regex_match(entry, whole)) << entry;
+  for (const std::string& entry : entries) EXPECT_TRUE(std::regex_match(entry, whole)) << entry;
 }
 
 TEST_F(LogTest, HolderOfTheStatusMutexCanWriteAndUseAccessors) {
@@ -86,8 +84,7 @@ TEST_F(LogTest, EverythingGivesUpWhenTheStatusMutexIsHeldElsewhere) {
         waits.emplace_back([&] { o.setConnected = setCameraConnected(false); });
         waits.emplace_back([&] { o.setInterval = setCameraInterval(5); });
         waits.emplace_back([] { logprintf(currentLogStream, "this entry is dropped\n"); });
-        for (std::thread& wait : waits)
-          wait.join();
+        for (std::thread& wait : waits) wait.join();
         o.console = testing::internal::GetCapturedStdout();
       },
       &outcome);

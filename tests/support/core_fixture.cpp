@@ -10,10 +10,8 @@
 #include "platform/mutex.h"
 
 void CoreTest::SetUp() {
-  if (statusMutex == nullptr)
-    statusMutex = platform::createTimedMutex().release();
-  if (messageMutex == nullptr)
-    messageMutex = platform::createTimedMutex().release();
+  if (statusMutex == nullptr) statusMutex = platform::createTimedMutex().release();
+  if (messageMutex == nullptr) messageMutex = platform::createTimedMutex().release();
   serverStatus = ServerStatus{};
   serverSettings = ServerSettings{};
   logPath_ = dir_.file("server.log");
@@ -22,8 +20,7 @@ void CoreTest::SetUp() {
 }
 
 void CoreTest::TearDown() {
-  if (currentLogStream != stdout)
-    std::fclose(currentLogStream);
+  if (currentLogStream != stdout) std::fclose(currentLogStream);
   currentLogStream = stdout;
 }
 
@@ -55,12 +52,10 @@ void whileStatusMutexHeldElsewhere(void (*body)(void*), void* context) {
   std::thread holder([&] {
     held = statusMutex.load()->lock(kMutexTimeoutMs);
     ready = true;
-    while (!done)
-      std::this_thread::yield();
+    while (!done) std::this_thread::yield();
     statusMutex.load()->unlock();
   });
-  while (!ready)
-    std::this_thread::yield();
+  while (!ready) std::this_thread::yield();
   EXPECT_TRUE(held);
   body(context);
   done = true;

@@ -36,8 +36,7 @@ std::string readFile(const std::string& path) {
 std::string readTextFile(const std::string& path) {
   std::string text = readFile(path);
   std::string::size_type at = 0;
-  while ((at = text.find("\r\n", at)) != std::string::npos)
-    text.erase(at, 1);
+  while ((at = text.find("\r\n", at)) != std::string::npos) text.erase(at, 1);
   return text;
 }
 

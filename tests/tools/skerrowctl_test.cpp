@@ -11,12 +11,13 @@
 #include "core/server_state.h"
 #include "platform/clock.h"
 #include "support/listener_fixture.h"
+#include "support/message_bytes.h"
 #include "tools/skerrowctl/ctl_client.h"
 #include "tools/skerrowctl/ctl_request.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using testing_support::Bytes;
 
 Bytes wireOf(const CtlRequest& request) {
   NikonMessage message;
@@ -77,17 +78,10 @@ TEST(CtlRequestTest, CommandLinesBecomeTheirRequests) {
 }
 
 Bytes replyWith(std::uint16_t type, const Bytes& payload, std::uint8_t action = 0) {
-  NikonMessage message;
-  message.setMessage(type, action, payload.empty() ? nullptr : payload.data(),
-                     static_cast<std::uint32_t>(payload.size()));
-  return Bytes(message.bytes(), message.bytes() + message.size());
+  return testing_support::messageBytes(type, action, payload);
 }
 
-Bytes int32(std::int32_t value) {
-  Bytes bytes(4);
-  wire::writeU32(bytes.data(), static_cast<std::uint32_t>(value));
-  return bytes;
-}
+Bytes int32(std::int32_t value) { return testing_support::int32Bytes(value); }
 
 TEST(CtlReplyTest, RepliesReadAsOneLine) {
   Bytes prefix(kNikonTextField, 0);
