@@ -136,10 +136,11 @@ TEST_F(CommandTest, EveryTypeAndActionGetsItsReplyAndLogLines) {
        {"processNikonMessage(): ERROR, Malformed message received."}},
   };
   for (const Case& c : cases) {
+    // A fresh state and log for each case.
+    TearDown();
     SetUp();
     EXPECT_EQ(c.replies, run(c.bytes)) << c.name;
     EXPECT_EQ(c.log, logEntries()) << c.name;
-    TearDown();
   }
 }
 
