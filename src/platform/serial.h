@@ -76,9 +76,10 @@ class SerialLine {
   virtual unsigned long lastError() const = 0;
 };
 
-// A line for the port of that name, not yet open. On POSIX every name is a
-// device path; no "COMn" name is mapped. Returns nullptr only when memory
-// runs out.
+// A line for the port of that name, not yet open. A name starting with
+// "rfc2217://" gives a remote port served over TCP (platform/rfc2217_line.h);
+// on POSIX every other name is a device path, and no "COMn" name is mapped.
+// Returns nullptr only when memory runs out.
 std::unique_ptr<SerialLine> createSerialLine(const char* portName);
 
 }  // namespace platform

@@ -35,6 +35,9 @@ bool socketBind(SocketHandle socket, const char* address, int port);
 bool socketListen(SocketHandle socket);
 // Makes the socket non-blocking; the result is not examined by callers.
 bool socketSetNonBlocking(SocketHandle socket);
+// Sends small writes at once instead of holding them back for more data
+// (TCP_NODELAY): a trigger byte must leave when it is sent.
+void socketSendAtOnce(SocketHandle socket);
 // Connects to host:port (a dotted address or a name), blocking.
 bool socketConnect(SocketHandle socket, const char* host, int port);
 

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "platform/rfc2217_line.h"
 #include "platform/serial.h"
 
 namespace platform {
@@ -293,6 +294,7 @@ class PosixSerialLine : public SerialLine {
 }  // namespace
 
 std::unique_ptr<SerialLine> createSerialLine(const char* portName) {
+  if (isRfc2217PortName(portName)) return createRfc2217SerialLine(portName);
   try {
     return std::unique_ptr<SerialLine>(new PosixSerialLine(portName == nullptr ? "" : portName));
   } catch (const std::bad_alloc&) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,6 +51,11 @@ bool socketSetNonBlocking(SocketHandle socket) {
   const int fd = static_cast<int>(socket);
   const int flags = fcntl(fd, F_GETFL, 0);
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+void socketSendAtOnce(SocketHandle socket) {
+  const int on = 1;
+  setsockopt(static_cast<int>(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 bool socketConnect(SocketHandle socket, const char* host, int port) {

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "platform/rfc2217_line.h"
 #include "platform/serial.h"
 
 namespace platform {
@@ -95,6 +96,7 @@ class Win32SerialLine : public SerialLine {
 }  // namespace
 
 std::unique_ptr<SerialLine> createSerialLine(const char* portName) {
+  if (isRfc2217PortName(portName)) return createRfc2217SerialLine(portName);
   try {
     return std::unique_ptr<SerialLine>(new Win32SerialLine(portName == nullptr ? "" : portName));
   } catch (const std::bad_alloc&) {

@@ -47,6 +47,12 @@ bool socketSetNonBlocking(SocketHandle socket) {
   return ioctlsocket(static_cast<SOCKET>(socket), FIONBIO, &on) == 0;
 }
 
+void socketSendAtOnce(SocketHandle socket) {
+  const BOOL on = TRUE;
+  setsockopt(static_cast<SOCKET>(socket), IPPROTO_TCP, TCP_NODELAY,
+             reinterpret_cast<const char*>(&on), sizeof on);
+}
+
 bool socketConnect(SocketHandle socket, const char* host, int port) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
