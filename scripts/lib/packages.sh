@@ -31,7 +31,7 @@ ensure_packages() {
 }
 
 # What every build and test needs.
-BASE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev googletest libimage-exiftool-perl exiv2
+BASE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev googletest libimage-exiftool-perl exiv2 libturbojpeg0-dev
   python3-serial)
 # What the sanitizer, Windows and fuzz legs add.
 ALL_PACKAGES=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64)

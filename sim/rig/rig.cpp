@@ -1,0 +1,209 @@
+#include "rig/rig.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "rig/shot_renderer.h"
+
+namespace rig {
+namespace fs = std::filesystem;
+namespace {
+
+// How long the trigger reader waits for input, so that stop() is seen
+// promptly.
+constexpr int kPollMs = 50;
+
+// Writes bytes to path under a temporary name, then renames it into place:
+// the camera module takes names ending in .tmp for files still being written.
+bool writeWhole(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+  const std::string temporary = path.string() + ".tmp";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (file == nullptr) {
+    const int error = errno;
+    std::fprintf(stderr, "skerrow-rig: cannot write %s: %s\n", temporary.c_str(),
+                 std::strerror(error));
+    return false;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const int writeError = errno;
+  if (std::fclose(file) != 0 || !written) {
+    std::fprintf(stderr, "skerrow-rig: cannot write %s: %s\n", temporary.c_str(),
+                 std::strerror(written ? errno : writeError));
+    std::remove(temporary.c_str());
+    return false;
+  }
+  std::error_code error;
+  fs::rename(temporary, path, error);
+  if (error) {
+    std::fprintf(stderr, "skerrow-rig: cannot rename %s: %s\n", temporary.c_str(),
+                 error.message().c_str());
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Rig::Rig(RigOptions options) : options_(std::move(options)) {}
+
+Rig::~Rig() { stop(); }
+
+bool Rig::start() {
+  std::error_code error;
+  fs::create_directories(options_.cardDir, error);
+  if (error || !fs::is_directory(options_.cardDir)) {
+    std::fprintf(stderr, "skerrow-rig: cannot make the card folder %s: %s\n",
+                 options_.cardDir.c_str(), error ? error.message().c_str() : "not a folder");
+    return false;
+  }
+  if (!log_.open(options_.logPath)) return false;
+  if (!options_.replayDir.empty() && !replay_.open(options_.replayDir)) return false;
+
+  laserServer_ = std::make_unique<PortServer>(PortServer::Handlers{
+      nullptr, [this](bool on) { log_.rts(std::chrono::system_clock::now(), on); }});
+  if (!laserServer_->start(options_.laserPort)) return false;
+
+  try {
+    if (options_.triggerOverTcp) {
+      triggerServer_ = std::make_unique<PortServer>(PortServer::Handlers{
+          [this](const std::uint8_t* data, std::size_t size) { onTriggerBytes(data, size); },
+          nullptr});
+      if (!triggerServer_->start(options_.triggerPort)) return false;
+    } else {
+      if (!pty_.open(options_.triggerLink)) return false;
+      triggerReader_ = std::thread(&Rig::TriggerReaderThread, this);
+    }
+    camera_ = std::thread(&Rig::CameraThread, this);
+  } catch (const std::exception&) {
+    std::fprintf(stderr, "skerrow-rig: cannot start a thread\n");
+    return false;
+  }
+  return writePortsFile();
+}
+
+void Rig::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    pending_.clear();
+  }
+  changed_.notify_all();
+  if (triggerServer_) triggerServer_->stop();
+  if (laserServer_) laserServer_->stop();
+  if (triggerReader_.joinable()) triggerReader_.join();
+  if (camera_.joinable()) camera_.join();
+}
+
+std::string Rig::triggerName() const {
+  if (triggerServer_) return triggerServer_->portName();
+  return options_.triggerLink.empty() ? pty_.slavePath() : options_.triggerLink;
+}
+
+std::string Rig::laserName() const { return laserServer_ ? laserServer_->portName() : ""; }
+
+std::uint64_t Rig::shotsWritten() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return written_;
+}
+
+bool Rig::writePortsFile() {
+  if (options_.portsFile.empty()) return true;
+  const std::string text = "trigger=" + triggerName() + "\nlaser=" + laserName() + "\n";
+  return writeWhole(options_.portsFile, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+void Rig::onTriggerBytes(const std::uint8_t* data, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] != 0) continue;
+    const auto now = std::chrono::system_clock::now();
+    PendingShot shot;
+    shot.due = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lagMs);
+    shot.camera = cameraTimeAt(now, options_.clockOffsetMs);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) return;
+      shot.frame = ++frames_;
+      char number[24];
+      std::snprintf(number, sizeof number, "%04llu", static_cast<unsigned long long>(shot.frame));
+      shot.baseName = options_.namePrefix + number;
+      // The card name is known only once the replayed file's extension is;
+      // rendered shots are always JPEG.
+      const std::string cardName =
+          options_.replayDir.empty() ? shot.baseName + ".JPG" : shot.baseName;
+      log_.trigger(now, shot.frame, cardName, shot.camera);
+      pending_.push_back(std::move(shot));
+    }
+    changed_.notify_all();
+  }
+}
+
+void Rig::TriggerReaderThread() {
+  std::uint8_t buffer[256];
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) return;
+    }
+    const int n = pty_.read(buffer, sizeof buffer, kPollMs);
+    if (n > 0) onTriggerBytes(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+void Rig::CameraThread() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (stopping_) return;
+    if (pending_.empty()) {
+      changed_.wait(lock);
+      continue;
+    }
+    const auto due = pending_.front().due;
+    if (std::chrono::steady_clock::now() < due) {
+      changed_.wait_until(lock, due);
+      continue;
+    }
+    const PendingShot shot = pending_.front();
+    pending_.pop_front();
+    lock.unlock();
+    writeShot(shot);
+    lock.lock();
+  }
+}
+
+void Rig::writeShot(const PendingShot& shot) {
+  std::vector<std::uint8_t> bytes;
+  std::string cardName = shot.baseName + ".JPG";
+  bool made = false;
+  if (options_.replayDir.empty()) {
+    RenderRequest request;
+    request.width = options_.width;
+    request.height = options_.height;
+    request.quality = options_.quality;
+    request.noise = options_.noise;
+    request.frame = shot.frame;
+    request.cameraTime = shot.camera.dateTime;
+    request.millisecond = shot.camera.millisecond;
+    request.make = options_.make;
+    request.model = options_.model;
+    made = renderShot(request, &bytes);
+  } else {
+    std::string extension;
+    made = replay_.next(&bytes, &extension);
+    cardName = shot.baseName + extension;
+  }
+  if (!made || !writeWhole(fs::path(options_.cardDir) / cardName, bytes)) {
+    log_.error(std::chrono::system_clock::now(), shot.frame, cardName);
+    return;
+  }
+  log_.shot(std::chrono::system_clock::now(), shot.frame, cardName, shot.camera);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++written_;
+}
+
+}  // namespace rig

@@ -1,0 +1,82 @@
+// The whole rig: trigger line, laser line, shutter and card, and the log.
+// Threads: the trigger reader (pseudo-terminal) or the trigger port server,
+// the laser port server, and the camera thread that writes shots once their
+// lag has passed.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "rig/port_server.h"
+#include "rig/pty_line.h"
+#include "rig/replay_folder.h"
+#include "rig/rig_log.h"
+#include "rig/rig_options.h"
+
+namespace rig {
+
+class Rig {
+ public:
+  explicit Rig(RigOptions options);
+  ~Rig();  // stops
+  Rig(const Rig&) = delete;
+  Rig& operator=(const Rig&) = delete;
+
+  // Makes the card folder, opens the log and the replay folder, creates the
+  // lines and starts the threads; writes the ports file last, so that its
+  // presence means the rig is ready. False, after one line on standard
+  // error, when any of it fails; stop() then cleans up.
+  bool start();
+  // Stops every thread (shots not yet due are dropped) and closes the lines.
+  // Safe to call twice.
+  void stop();
+
+  // The trigger line's port name: the pseudo-terminal's slave path (or the
+  // link, when one was made), or rfc2217://127.0.0.1:PORT.
+  std::string triggerName() const;
+  std::string laserName() const;
+  // Shots written whole to the card so far.
+  std::uint64_t shotsWritten() const;
+
+  // A zero byte in data releases the shutter once per zero byte; other bytes
+  // are line noise. Called by the trigger reader; public so that tests can
+  // release the shutter without a line.
+  void onTriggerBytes(const std::uint8_t* data, std::size_t size);
+
+ private:
+  struct PendingShot {
+    std::uint64_t frame;
+    std::chrono::steady_clock::time_point due;
+    CameraTime camera;
+    std::string baseName;  // card name without the extension
+  };
+
+  void TriggerReaderThread();
+  void CameraThread();
+  void writeShot(const PendingShot& shot);
+  bool writePortsFile();
+
+  RigOptions options_;
+  RigLog log_;
+  ReplayFolder replay_;
+  PtyLine pty_;
+  std::unique_ptr<PortServer> triggerServer_;
+  std::unique_ptr<PortServer> laserServer_;
+
+  mutable std::mutex mutex_;  // guards everything below
+  std::condition_variable changed_;
+  bool stopping_ = false;
+  std::uint64_t frames_ = 0;
+  std::uint64_t written_ = 0;
+  std::deque<PendingShot> pending_;
+
+  std::thread triggerReader_;
+  std::thread camera_;
+};
+
+}  // namespace rig

@@ -1,0 +1,62 @@
+// The rig's CSV log and the clock readings it holds.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace rig {
+
+using SystemTime = std::chrono::system_clock::time_point;
+
+// "2024-05-01T12:00:00.123456Z": host UTC to the microsecond.
+std::string formatUtc(SystemTime time);
+
+// A camera clock reading: "YYYY:MM:DD HH:MM:SS" as Exif writes it, and the
+// millisecond.
+struct CameraTime {
+  std::string dateTime;
+  int millisecond = 0;
+};
+CameraTime cameraTimeAt(SystemTime hostTime, std::int64_t offsetMs);
+
+// One line per event, written through at once so that readers see it while
+// the rig runs. Columns:
+//   utc          the host clock when the rig saw or did it
+//   event        trigger | shot | rts | error
+//   frame        trigger and shot: the frame number, from 1
+//   card_name    trigger and shot: the shot's name on the card
+//   camera_time  trigger and shot: "YYYY:MM:DD HH:MM:SS.mmm" of the camera
+//   rts          rts: on | off
+// Safe to use from several threads.
+class RigLog {
+ public:
+  RigLog() = default;
+  ~RigLog();
+  RigLog(const RigLog&) = delete;
+  RigLog& operator=(const RigLog&) = delete;
+
+  static constexpr char kHeader[] = "utc,event,frame,card_name,camera_time,rts";
+
+  // Creates or truncates the file and writes the header. False, with one
+  // line on standard error, on failure.
+  bool open(const std::string& path);
+
+  void trigger(SystemTime when, std::uint64_t frame, const std::string& cardName,
+               const CameraTime& camera);
+  void shot(SystemTime when, std::uint64_t frame, const std::string& cardName,
+            const CameraTime& camera);
+  void rts(SystemTime when, bool on);
+  void error(SystemTime when, std::uint64_t frame, const std::string& cardName);
+
+ private:
+  void line(SystemTime when, const char* event, std::uint64_t frame, const std::string& cardName,
+            const CameraTime* camera, const char* rts);
+
+  std::mutex mutex_;
+  std::FILE* file_ = nullptr;
+};
+
+}  // namespace rig
