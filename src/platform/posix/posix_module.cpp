@@ -1,30 +1,9 @@
 // dlopen, dlsym and dlclose, keeping dlerror()'s text.
 #include <dlfcn.h>
 
-#include <cstdio>
-
 #include "platform/module.h"
 
 namespace platform {
-
-LoadableModule::LoadableModule(LoadableModule&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = nullptr;
-  setError(other.error_);
-}
-
-LoadableModule& LoadableModule::operator=(LoadableModule&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-    setError(other.error_);
-  }
-  return *this;
-}
-
-void LoadableModule::setError(const char* text) {
-  std::snprintf(error_, sizeof error_, "%s", text != nullptr ? text : "unknown loader error");
-}
 
 bool LoadableModule::open(const char* path) {
   close();
