@@ -24,14 +24,17 @@ int main(int argc, char** argv) {
       break;
   }
 
-  // SIGINT and SIGTERM are blocked before any thread starts, so every thread
-  // inherits the mask and only sigwait below takes them: the stop then runs
-  // as ordinary code, not in a handler.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // The signals are blocked before any thread starts, so every thread
+  // inherits the mask and only sigwait below takes them: the stop and the
+  // stall then run as ordinary code, not in a handler. SIGUSR1 stalls the
+  // camera, SIGUSR2 lets it go on.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  sigaddset(&signals, SIGUSR2);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   if (!platform::socketStartup()) {
     std::fprintf(stderr, "skerrow-rig: cannot start the socket layer\n");
@@ -48,7 +51,14 @@ int main(int argc, char** argv) {
                   options.cardDir.c_str());
       std::fflush(stdout);
       int received = 0;
-      sigwait(&stopSignals, &received);
+      for (;;) {
+        if (sigwait(&signals, &received) != 0) continue;
+        if (received == SIGUSR1 || received == SIGUSR2) {
+          simulated.setStalled(received == SIGUSR1);
+          continue;
+        }
+        break;
+      }
       std::printf("skerrow-rig: stopping on signal %d\n", received);
       std::fflush(stdout);
     }

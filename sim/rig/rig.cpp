@@ -118,6 +118,16 @@ bool Rig::writePortsFile() {
   return writeWhole(options_.portsFile, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
+void Rig::setStalled(bool stalled) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stalled_ == stalled) return;
+    stalled_ = stalled;
+    log_.stall(std::chrono::system_clock::now(), stalled);
+  }
+  changed_.notify_all();
+}
+
 void Rig::onTriggerBytes(const std::uint8_t* data, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
     if (data[i] != 0) continue;
@@ -159,7 +169,7 @@ void Rig::CameraThread() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     if (stopping_) return;
-    if (pending_.empty()) {
+    if (pending_.empty() || stalled_) {
       changed_.wait(lock);
       continue;
     }

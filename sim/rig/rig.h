@@ -43,6 +43,12 @@ class Rig {
   // Shots written whole to the card so far.
   std::uint64_t shotsWritten() const;
 
+  // A stalled camera still takes every trigger (and logs it) but writes
+  // nothing to the card; once it is no longer stalled, the shots held back
+  // are written in frame order, each as soon as its lag has passed. Logged
+  // as a stall or resume line when the state changes.
+  void setStalled(bool stalled);
+
   // A zero byte in data releases the shutter once per zero byte; other bytes
   // are line noise. Called by the trigger reader; public so that tests can
   // release the shutter without a line.
@@ -71,6 +77,7 @@ class Rig {
   mutable std::mutex mutex_;  // guards everything below
   std::condition_variable changed_;
   bool stopping_ = false;
+  bool stalled_ = false;
   std::uint64_t frames_ = 0;
   std::uint64_t written_ = 0;
   std::deque<PendingShot> pending_;

@@ -86,6 +86,10 @@ void RigLog::error(SystemTime when, std::uint64_t frame, const std::string& card
   line(when, "error", frame, cardName, nullptr, "");
 }
 
+void RigLog::stall(SystemTime when, bool stalled) {
+  line(when, stalled ? "stall" : "resume", 0, "", nullptr, "");
+}
+
 void RigLog::line(SystemTime when, const char* event, std::uint64_t frame,
                   const std::string& cardName, const CameraTime* camera, const char* rts) {
   const std::string utc = formatUtc(when);

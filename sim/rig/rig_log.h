@@ -25,7 +25,7 @@ CameraTime cameraTimeAt(SystemTime hostTime, std::int64_t offsetMs);
 // One line per event, written through at once so that readers see it while
 // the rig runs. Columns:
 //   utc          the host clock when the rig saw or did it
-//   event        trigger | shot | rts | error
+//   event        trigger | shot | rts | error | stall | resume
 //   frame        trigger and shot: the frame number, from 1
 //   card_name    trigger and shot: the shot's name on the card
 //   camera_time  trigger and shot: "YYYY:MM:DD HH:MM:SS.mmm" of the camera
@@ -50,6 +50,8 @@ class RigLog {
             const CameraTime& camera);
   void rts(SystemTime when, bool on);
   void error(SystemTime when, std::uint64_t frame, const std::string& cardName);
+  // stall when the camera stops writing shots, resume when it starts again.
+  void stall(SystemTime when, bool stalled);
 
  private:
   void line(SystemTime when, const char* event, std::uint64_t frame, const std::string& cardName,

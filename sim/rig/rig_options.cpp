@@ -21,7 +21,8 @@ bool parseNumber(const char* text, T low, T high, T* out) {
 std::string rigUsage() {
   return "Usage: skerrow-rig [options]\n"
          "Plays the cables and the camera body for Skerrow: a trigger line, a laser line\n"
-         "and a camera card folder. Stops on SIGINT or SIGTERM.\n"
+         "and a camera card folder. Stops on SIGINT or SIGTERM; SIGUSR1 stalls the\n"
+         "camera (triggers taken, no shots written), SIGUSR2 lets it go on.\n"
          "\n"
          "  --card DIR            camera card folder, created when missing (default: card)\n"
          "  --log FILE            CSV log of triggers, shots and RTS changes\n"

@@ -288,6 +288,26 @@ TEST_F(RigTest, StopDropsShotsNotYetDue) {
   EXPECT_EQ(rig_->shotsWritten(), 0u);
 }
 
+TEST_F(RigTest, StalledCameraHoldsShotsBackAndWritesThemInOrderOnResume) {
+  start();
+  rig_->setStalled(true);
+  sendTrigger({0, 0});
+  ASSERT_TRUE(waitFor([&] { return rowsOf(options_.logPath, "trigger").size() == 2; }));
+  rig_->setStalled(true);  // no second stall line
+  sendTrigger({0});
+  ASSERT_TRUE(waitFor([&] { return rowsOf(options_.logPath, "trigger").size() == 3; }));
+  EXPECT_TRUE(rigtest::cardFiles(options_.cardDir).empty());
+
+  rig_->setStalled(false);
+  ASSERT_TRUE(waitForShots(3));
+  EXPECT_EQ(rigtest::cardFiles(options_.cardDir),
+            (std::vector<std::string>{"DSC_0001.JPG", "DSC_0002.JPG", "DSC_0003.JPG"}));
+  std::vector<std::string> events;
+  for (const auto& row : rigtest::logRows(options_.logPath)) events.push_back(row[1]);
+  EXPECT_EQ(events, (std::vector<std::string>{"stall", "trigger", "trigger", "trigger", "resume",
+                                              "shot", "shot", "shot"}));
+}
+
 TEST_F(RigTest, StopRemovesTheTerminalLink) {
   start();
   EXPECT_TRUE(std::filesystem::is_symlink(options_.triggerLink));
