@@ -72,6 +72,7 @@ bool levels(const char* name, std::uint32_t* out) {
 bool readSettings(Settings* s) {
   if (const char* card = value("SKERROW_CAM_CARD")) s->card = card;
   if (const char* trace = value("SKERROW_CAM_TRACE")) s->trace = trace;
+  if (const char* unplug = value("SKERROW_CAM_UNPLUG_FILE")) s->unplugFile = unplug;
   bool keep = false;
   const bool ok = number("SKERROW_CAM_CHUNK", &s->chunkSize, nullptr, 1u, 0x7FFFFFFFu) &&
                   flag("SKERROW_CAM_ASYNC", &s->async) && number("SKERROW_CAM_RATE", &s->rate) &&

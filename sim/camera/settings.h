@@ -19,7 +19,8 @@ struct Settings {
   std::uint32_t restartEnum = 0;    // SKERROW_CAM_RESTART_ENUM
   bool unplug = false;              // SKERROW_CAM_UNPLUG_AFTER given
   std::uint64_t unplugAfter = 0;
-  bool fail = false;  // SKERROW_CAM_FAIL_AFTER given
+  std::string unplugFile;  // SKERROW_CAM_UNPLUG_FILE; empty: none
+  bool fail = false;       // SKERROW_CAM_FAIL_AFTER given
   std::uint64_t failAfter = 0;
   std::uint32_t failTransfers = 1;  // SKERROW_CAM_FAIL_TRANSFERS
   bool uiRequest = false;           // SKERROW_CAM_UI_REQUEST given

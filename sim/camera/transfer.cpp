@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -30,6 +31,17 @@ struct TransferState {
   bool started = false;
   std::chrono::steady_clock::time_point start;
 };
+
+// True, once, for each time the control file is made: it is taken away so
+// that the next unplug needs a new one.
+bool takeUnplugFile(const std::string& path) {
+  if (path.empty()) return false;
+  std::ifstream probe(path);
+  if (!probe) return false;
+  probe.close();
+  std::remove(path.c_str());
+  return true;
+}
 
 std::uint32_t fileDataTypeFor(const std::string& name) {
   std::string extension;
@@ -129,7 +141,9 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
       *result = MAID_RESULT_DELIVERY_FAILED;
       return true;
     }
-    if (settings_.unplug && !unplugDone_ && s.offset >= settings_.unplugAfter) {
+    if ((settings_.unplug && !unplugDone_ && s.offset >= settings_.unplugAfter) ||
+        (s.image && s.offset > 0 && s.offset >= s.bytes.size() / 2 &&
+         takeUnplugFile(settings_.unplugFile))) {
       // Announced as the camera's removal by the next processing call.
       unplugDone_ = true;
       unplugged_ = true;

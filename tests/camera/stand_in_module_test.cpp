@@ -219,6 +219,35 @@ TEST_F(StandInModuleTest, CameraUnpluggedMidDownloadKeepsTheShot) {
   EXPECT_EQ(std::vector<std::uint32_t>{1}, children(&module_));
 }
 
+TEST_F(StandInModuleTest, EachUnplugFileUnplugsOneDeliveryHalfway) {
+  const std::string control = dir_.file("unplug-now");
+  setModuleEnv("SKERROW_CAM_UNPLUG_FILE", control.c_str());
+  writeShot("A.JPG", pattern(200000));
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    dir_.write("unplug-now", "");
+    recorder_ = Recorder();
+    ASSERT_EQ(0, openModule());
+    openDownToData();
+    EXPECT_EQ(MAID_RESULT_DEVICE_GONE, acquire());
+    // Stopped at the first chunk boundary past half the image.
+    EXPECT_EQ(131072u, recorder_.bytes.size());
+    EXPECT_FALSE(std::filesystem::exists(control));
+    EXPECT_EQ(0, call(&module_, MAID_CMD_PROCESS));
+    EXPECT_TRUE(children(&module_).empty());
+    EXPECT_EQ(0, call(&data_, MAID_CMD_CLOSE));
+    EXPECT_EQ(0, call(&item_, MAID_CMD_CLOSE));
+    EXPECT_EQ(0, call(&source_, MAID_CMD_CLOSE));
+    EXPECT_TRUE(onCard("A.JPG"));
+  }
+  // Without the file the next delivery goes through whole.
+  recorder_ = Recorder();
+  ASSERT_EQ(0, openModule());
+  openDownToData();
+  EXPECT_EQ(0, acquire());
+  EXPECT_EQ(200000u, recorder_.bytes.size());
+}
+
 TEST_F(StandInModuleTest, FailedDeliveriesKeepTheShotForALaterPass) {
   struct Case {
     const char* name;
