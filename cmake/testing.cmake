@@ -11,21 +11,21 @@ else()
   include(GoogleTest)
 endif()
 
-# skerrow_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2)
+# skerrow_add_test(NAME [LABELS l1 l2] SOURCES a.cpp b.cpp LIBS lib1 lib2)
 #
 # Natively every test case becomes its own ctest entry. Under Wine each
 # process start costs far more, so the cross-build registers one ctest entry
 # per test program and lets GoogleTest report the cases.
 function(skerrow_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gtest)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS "${T_LABELS}")
   else()
     gtest_discover_tests(${name} TEST_PREFIX "${name}." DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT 300)
+                         PROPERTIES TIMEOUT 300 LABELS "${T_LABELS}")
   endif()
 endfunction()

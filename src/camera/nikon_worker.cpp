@@ -26,6 +26,12 @@ std::thread workerThread;
 // A received message, as the listener queued it.
 unsigned char messageBuffer[kNikonMaxMessage];
 
+// Set when a download with a queued name failed. The shot stays on the card
+// and, the oldest there, comes again first; it keeps its own name and trigger
+// time then, or every later image would carry the name and time of the
+// trigger before its own.
+bool nameKeptForRetry = false;
+
 // Sets imageBaseName to "<prefix>IMG", or to "IMG" when that does not fit:
 // a name is never cut, since a cut prefix may name another folder.
 // REQUIRES: statusMutex held.
@@ -41,17 +47,19 @@ void useGenericName() {
 
 // Takes the oldest prepared name and trigger time for the image about to be
 // downloaded; without one, the generic name and the previous image's times.
-void takeImageName() {
+// Returns whether a queued name (or the one kept for a retry) is in use.
+bool takeImageName() {
+  if (nameKeptForRetry) return true;  // imageBaseName and the Exif texts still hold it
   platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
   if (!hold.obtained()) {
     logprintf(currentLogStream, "NikonWorkerThread():: Error getting status mutex\n");
-    return;
+    return false;
   }
   std::int32_t length = 0;
   if (!imageNameQueue->popImageName(&length)) {
     logprintf(currentLogStream, "%s: ERROR: No Image name avaiable, using generic.\n", kWho);
     useGenericName();
-    return;
+    return false;
   }
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof imageBaseName) {
     // The trigger time stays: it belongs to this image whatever its name.
@@ -60,18 +68,24 @@ void takeImageName() {
               static_cast<int>(length));
     useGenericName();
   }
+  return true;
 }
 
 void downloadImage() {
-  takeImageName();
+  const bool named = takeImageName();
   // Only a file that was really saved is reported, counted and logged: a
   // failed save, a failed acquisition or a thumbnail-only item is not.
   if (cameraHandler->itemDownloadDefault() && savedFileRecord.saved) {
+    nameKeptForRetry = false;
     logprintf(currentLogStream, "%s: GOT FILE [%s]\n", kWho, savedFileRecord.name);
     ++serverStatus.imageCount;
     WriteFileToLog();
   } else {
     logprintf(currentLogStream, "%s: Error: failed download image.\n", kWho);
+    nameKeptForRetry = named;
+    if (named)
+      logprintf(currentLogStream, "%s: Image name %s kept for the next image.\n", kWho,
+                imageBaseName);
   }
 }
 
@@ -95,6 +109,7 @@ void startNikonWorker() {
     logprintf(currentLogStream, "%s: ERROR Failed to connect to camera on thread start.\n", kWho);
   }
   serverStatus.imageCount = 0;
+  nameKeptForRetry = false;
 }
 
 bool runNikonWorkerPass() {

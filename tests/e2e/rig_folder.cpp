@@ -6,13 +6,16 @@
 
 namespace e2e {
 
-RigFolder::RigFolder(const testing_support::TempDir& dir) : card_(dir.path() / "card") {
+bool copyStandInModule(const std::filesystem::path& dir, std::string* error) {
   std::error_code failure;
-  std::filesystem::copy_file(STAND_IN_MODULE, dir.path() / "Type0001.md3", failure);
-  if (failure) {
-    error_ = std::string("copying ") + STAND_IN_MODULE + ": " + failure.message();
-    return;
-  }
+  std::filesystem::copy_file(STAND_IN_MODULE, dir / "Type0001.md3", failure);
+  if (failure) *error = std::string("copying ") + STAND_IN_MODULE + ": " + failure.message();
+  return !failure;
+}
+
+RigFolder::RigFolder(const testing_support::TempDir& dir) : card_(dir.path() / "card") {
+  if (!copyStandInModule(dir.path(), &error_)) return;
+  std::error_code failure;
   std::filesystem::create_directory(card_, failure);
   if (failure) {
     error_ = "making " + card_.string() + ": " + failure.message();

@@ -43,6 +43,10 @@ class RigFolder {
   std::string error_;
 };
 
+// Copies the stand-in camera module into dir, where the server looks for
+// the vendor's module. False, with the reason in *error, when it fails.
+bool copyStandInModule(const std::filesystem::path& dir, std::string* error);
+
 // True once a server log shows the run under way: the camera connected,
 // both serial lines open and the listener listening.
 bool holdsRunningServer(const std::string& log);

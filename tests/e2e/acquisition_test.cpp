@@ -1,0 +1,340 @@
+// Whole acquisitions on the simulated rig: skerrow-rig plays the trigger
+// line, the laser line and the camera body (a rendered JPEG on the card for
+// every trigger byte), the stand-in module reads the card, and the server is
+// driven with skerrowctl as an operator drives it. Every check is made from
+// what the run left behind: the server log, the rig's log, the image logs
+// and the saved files as exiftool reads them.
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "e2e/acquisition_record.h"
+#include "e2e/ctl_run.h"
+#include "e2e/process.h"
+#include "e2e/rig_folder.h"
+#include "e2e/rig_process.h"
+#include "e2e/server_log.h"
+#include "support/temp_dir.h"
+
+namespace e2e {
+namespace {
+
+using testing_support::TempDir;
+
+// The camera's own clock runs 1 h 2 min 3 s behind, so a saved image that
+// still carried the camera's capture time, or another shot's, shows at once.
+const std::vector<std::string> kRigOptions{"--lag-ms", "30", "--clock-offset-ms", "-3723000"};
+
+long long nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Consecutive equal values folded into one.
+std::vector<std::string> folded(const std::vector<std::string>& values) {
+  std::vector<std::string> result;
+  for (const std::string& value : values)
+    if (result.empty() || result.back() != value) result.push_back(value);
+  return result;
+}
+
+class e2eAcquisition : public testing::Test {
+ protected:
+  // Starts the rig, then the server with the camera settings and the extra
+  // environment for the stand-in module, and waits until the run is under
+  // way.
+  void start(const std::string& cameraSection, const std::vector<std::string>& rigOptions,
+             const std::vector<std::string>& moduleEnvironment = {}) {
+    rig_ = std::make_unique<RigProcess>(dir_, rigOptions);
+    ASSERT_TRUE(rig_->ok()) << rig_->error();
+    port_ = freePort();
+    ASSERT_GT(port_, 0);
+    dir_.write("Skerrow.ini", rig_->iniSections() + "[server]\nport=" + std::to_string(port_) +
+                                  "\n[camera]\n" + cameraSection);
+    server_ = std::make_unique<ServerProcess>(dir_.path(), std::vector<std::string>{"Skerrow.ini"},
+                                              rig_->environment(moduleEnvironment));
+    ASSERT_TRUE(server_->started()) << server_->startError();
+    ASSERT_TRUE(server_->out().waitUntil(holdsRunningServer)) << server_->out().text();
+  }
+
+  // Runs skerrowctl and expects the reply line.
+  void expectCtl(const std::vector<std::string>& args, const std::string& reply) {
+    std::vector<std::string> full{"--port", std::to_string(port_)};
+    full.insert(full.end(), args.begin(), args.end());
+    const CtlRun run = runCtl(dir_, full);
+    EXPECT_EQ(0, run.status.code) << run.err;
+    EXPECT_EQ(reply + "\n", run.out);
+  }
+
+  std::vector<LogLine> log() const { return parseLog(withoutProgressMarks(server_->out().text())); }
+
+  std::size_t rigTriggers() const { return rig_->rows("trigger").size(); }
+
+  bool waitForRigTriggers(std::size_t count) {
+    return waitUntil([&] { return rigTriggers() >= count; });
+  }
+
+  // Waits until every trigger the rig saw has its image saved.
+  bool waitUntilAllSaved() {
+    return waitUntil([&] { return savedNames(log()).size() >= rigTriggers(); });
+  }
+
+  // Stops the server with SIGINT: it ends with status 0 after the orderly
+  // shutdown lines. Then stops the rig.
+  void stopBoth() {
+    ASSERT_TRUE(server_->sendSignal(SIGINT));
+    ExitStatus status;
+    ASSERT_TRUE(server_->waitForExit(&status)) << server_->out().text();
+    EXPECT_TRUE(status.exited) << "ended by signal " << status.signal;
+    EXPECT_EQ(0, status.code);
+    ASSERT_TRUE(server_->out().waitForEnd());
+    EXPECT_TRUE(framedByShutdown(describe(log()), {}, promptLines()));
+    EXPECT_TRUE(rig_->stop());
+  }
+
+  // Every trigger the rig saw produced exactly one saved image, under the
+  // name prepared for that trigger and in trigger order; its Exif capture
+  // time is the time in its name, and its other Exif times are those the
+  // camera wrote for that very trigger. The image logs count every image
+  // once, and no file was overwritten or renamed.
+  void expectOneImagePerTrigger(const std::vector<std::string>& imageLogs) {
+    const std::vector<LogLine> lines = log();
+    std::vector<std::string> queued;
+    for (const TriggerPass& pass : triggerPasses(lines))
+      if (pass.queued) queued.push_back(pass.name);
+    const std::vector<RigRow> triggers = rig_->rows("trigger");
+    const std::vector<std::string> saved = savedNames(lines);
+
+    ASSERT_EQ(queued.size(), triggers.size()) << "names queued and trigger bytes the rig saw";
+    ASSERT_EQ(saved.size(), triggers.size()) << "images saved and triggers";
+    ASSERT_FALSE(saved.empty());
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+      EXPECT_EQ(queued[i] + ".jpg", saved[i]) << "image " << i + 1;
+      paths.push_back(dir_.file(saved[i]));
+    }
+
+    std::map<std::string, ExifTimes> exif;
+    std::string error;
+    ASSERT_TRUE(readExifTimes(paths, dir_.path().string(), &exif, &error)) << error;
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+      const std::string nameTime = triggerTimeOfName(saved[i]);
+      ASSERT_FALSE(nameTime.empty()) << saved[i];
+      ASSERT_EQ(1u, exif.count(paths[i])) << paths[i] << " not read by exiftool";
+      EXPECT_EQ(nameTime, exif[paths[i]].original) << saved[i];
+      EXPECT_EQ(triggers[i].cameraTime, exif[paths[i]].digitized)
+          << saved[i] << " is not the shot of rig frame " << triggers[i].frame;
+      // The server reads its clock before the byte goes out; the rig reads
+      // the same clock once the byte has arrived.
+      EXPECT_LE(timeMs(nameTime), timeMs(triggers[i].utc))
+          << saved[i] << " against the rig's trigger at " << triggers[i].utc;
+    }
+
+    std::vector<ImageLogEntry> entries;
+    for (const std::string& path : imageLogs) {
+      const std::vector<ImageLogEntry> more = readImageLog(dir_.file(path));
+      entries.insert(entries.end(), more.begin(), more.end());
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const ImageLogEntry& a, const ImageLogEntry& b) { return a.images < b.images; });
+    ASSERT_EQ(saved.size(), entries.size());
+    int lastTriggers = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      EXPECT_EQ(static_cast<int>(i + 1), entries[i].images);
+      EXPECT_EQ(saved[i], entries[i].name);
+      EXPECT_GE(entries[i].triggers, entries[i].images) << entries[i].name;
+      EXPECT_GE(entries[i].triggers, lastTriggers) << entries[i].name;
+      lastTriggers = entries[i].triggers;
+    }
+
+    EXPECT_EQ(std::set<std::string>(saved.begin(), saved.end()).size(), saved.size());
+    EXPECT_EQ(std::string::npos, server_->err().text().find("Trying to write to existing file"))
+        << server_->err().text();
+  }
+
+  // The names of the files in folder, but its image log.
+  std::set<std::string> imagesIn(const std::string& folder) const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path() / folder)) {
+      const std::string name = entry.path().filename().string();
+      if (name.find("FileLog.log") == std::string::npos) names.insert(folder + "/" + name);
+    }
+    return names;
+  }
+
+  TempDir dir_;
+  std::unique_ptr<RigProcess> rig_;
+  int port_ = -1;
+  std::unique_ptr<ServerProcess> server_;
+};
+
+TEST_F(e2eAcquisition, EachTriggerIsOneImageWhileLasersIntervalAndPrefixChange) {
+  std::filesystem::create_directory(dir_.path() / "dive1");
+  std::filesystem::create_directory(dir_.path() / "dive2");
+  ASSERT_NO_FATAL_FAILURE(start("fileprefix=dive1/A_\ninterval=100\n", kRigOptions));
+
+  expectCtl({"connect"}, "connect: 1");
+  const long long lasersOn = nowMs();
+  expectCtl({"lasers", "1"}, "lasers: 1");
+  expectCtl({"acquire", "1"}, "acquire: 1");
+  ASSERT_TRUE(waitForRigTriggers(6)) << server_->out().text();
+  expectCtl({"prefix", "dive2/B_"}, "prefix: dive2/B_");
+  expectCtl({"interval", "600"}, "interval: 600 ms");
+  const std::size_t atChange = rigTriggers();
+  ASSERT_TRUE(waitForRigTriggers(atChange + 3)) << server_->out().text();
+  expectCtl({"acquire", "0"}, "acquire: 0");
+  const long long lasersOff = nowMs();
+  expectCtl({"lasers", "0"}, "lasers: 0");
+  ASSERT_TRUE(waitUntilAllSaved()) << server_->out().text();
+  ASSERT_TRUE(waitUntil([&] {
+    const std::vector<RigRow> rts = rig_->rows("rts");
+    return !rts.empty() && rts.back().rts == "off" && timeMs(rts.back().utc) >= lasersOff;
+  }));
+  const std::size_t triggers = rigTriggers();
+  expectCtl({"triggers"}, "triggers: " + std::to_string(triggers));
+  expectCtl({"images"}, "images: " + std::to_string(triggers));
+  ASSERT_NO_FATAL_FAILURE(stopBoth());
+
+  expectOneImagePerTrigger({"dive1/A_FileLog.log", "dive2/B_FileLog.log"});
+  std::set<std::string> files = imagesIn("dive1");
+  files.merge(imagesIn("dive2"));
+  const std::vector<std::string> saved = savedNames(log());
+  EXPECT_EQ(std::set<std::string>(saved.begin(), saved.end()), files);
+
+  // The prefix: a pass that began after the change was logged takes the
+  // new one; the names switch once, from the old prefix to the new.
+  const std::vector<LogLine> lines = log();
+  const std::vector<TriggerPass> passes = triggerPasses(lines);
+  const std::size_t prefixSet =
+      entryIndex(lines, "processNikonMessage(): Set File prefix to: dive2/B_");
+  ASSERT_LT(prefixSet, lines.size());
+  std::vector<std::string> prefixes;
+  for (const TriggerPass& pass : passes) {
+    const std::string prefix = pass.name.substr(0, pass.name.find('_') + 1);
+    if (pass.line > prefixSet) {
+      EXPECT_EQ("dive2/B_", prefix) << pass.name;
+    }
+    prefixes.push_back(prefix);
+  }
+  EXPECT_EQ(folded(prefixes), (std::vector<std::string>{"dive1/A_", "dive2/B_"}));
+
+  // The interval: the timer armed while the change arrived runs out with
+  // the old one; every pass after that one waits the new interval.
+  const std::size_t intervalSet = entryIndex(lines, "processNikonMessage(): Interval set to 600.");
+  ASSERT_LT(intervalSet, lines.size());
+  std::vector<double> before;
+  bool first = true;
+  int after = 0;
+  for (std::size_t i = 1; i < passes.size(); ++i) {
+    if (passes[i].line < intervalSet) {
+      before.push_back(passes[i].spacingMs);
+      EXPECT_GE(passes[i].spacingMs, 100) << "pass " << i;
+    } else if (first) {
+      first = false;
+    } else {
+      EXPECT_GE(passes[i].spacingMs, 600) << "pass " << i;
+      ++after;
+    }
+  }
+  EXPECT_GE(after, 1);
+  ASSERT_FALSE(before.empty());
+  std::sort(before.begin(), before.end());
+  EXPECT_LT(before[before.size() / 2], 600) << "the old interval was in force before the change";
+
+  // The laser line: lowered at start, raised after the command (and kept
+  // up, raised again on every pass), lowered after the command.
+  std::vector<std::string> states;
+  for (const RigRow& row : rig_->rows("rts")) states.push_back(row.rts);
+  EXPECT_EQ(folded(states), (std::vector<std::string>{"off", "on", "off"}));
+  for (const RigRow& row : rig_->rows("rts")) {
+    if (row.rts == "on") {
+      EXPECT_GE(timeMs(row.utc), lasersOn) << row.utc;
+    }
+  }
+  EXPECT_EQ(1, countText(lines, "TriggerWorkerThread(): Changed state of laser power to 1."));
+  EXPECT_EQ(1, countText(lines, "TriggerWorkerThread(): Changed state of laser power to 0."));
+}
+
+// The rig's camera stops writing shots: the fifteen names wait in the queue,
+// the trigger thread skips its triggers with the queue-full line, and once
+// the shots arrive every one gets its own name and triggering goes on.
+TEST_F(e2eAcquisition, StalledCameraFillsTheNameQueueAndRecoversWithoutMispairing) {
+  std::filesystem::create_directory(dir_.path() / "dive");
+  ASSERT_NO_FATAL_FAILURE(start("fileprefix=dive/S_\ninterval=50\n", kRigOptions));
+  ASSERT_TRUE(rig_->stall());
+  ASSERT_TRUE(waitUntil([&] { return rig_->rows("stall").size() == 1; }));
+  expectCtl({"acquire", "1"}, "acquire: 1");
+  ASSERT_TRUE(server_->out().waitUntil([](const std::string& text) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find("Queue is full."); at != std::string::npos;
+         at = text.find("Queue is full.", at + 1))
+      ++count;
+    return count >= 3;
+  })) << server_->out().text();
+  // Fifteen names wait, so fifteen triggers went out and no more.
+  expectCtl({"triggers"}, "triggers: 15");
+  EXPECT_EQ(15u, rigTriggers());
+  EXPECT_TRUE(savedNames(log()).empty());
+
+  ASSERT_TRUE(rig_->resume());
+  ASSERT_TRUE(waitForRigTriggers(25)) << server_->out().text();
+  expectCtl({"acquire", "0"}, "acquire: 0");
+  ASSERT_TRUE(waitUntilAllSaved()) << server_->out().text();
+  ASSERT_NO_FATAL_FAILURE(stopBoth());
+
+  expectOneImagePerTrigger({"dive/S_FileLog.log"});
+  int skipped = 0;
+  for (const TriggerPass& pass : triggerPasses(log())) skipped += pass.queued ? 0 : 1;
+  EXPECT_GE(skipped, 3);
+  EXPECT_EQ(skipped, countText(log(),
+                               "TriggerWorkerThread(): ERROR Cannot Enqueue filename. "
+                               "Queue is full."));
+}
+
+// The camera is unplugged while a shot is coming down (the module stops the
+// delivery and drops the camera). The shot stays on the card, and so do
+// those of the triggers that follow; reconnected by command, the server
+// fetches them all, each under its own trigger's name.
+TEST_F(e2eAcquisition, CameraUnpluggedMidDownloadLosesNothingOnceReconnected) {
+  std::filesystem::create_directory(dir_.path() / "dive");
+  std::vector<std::string> rigOptions = kRigOptions;
+  // A textured picture, so that every shot spans several chunks.
+  rigOptions.insert(rigOptions.end(), {"--noise", "60"});
+  ASSERT_NO_FATAL_FAILURE(start("fileprefix=dive/U_\ninterval=150\n", rigOptions,
+                                {"SKERROW_CAM_CHUNK=4096",
+                                 "SKERROW_CAM_UNPLUG_FILE=" + dir_.file("unplug-now")}));
+  dir_.write("unplug-now", "");  // the first shot's download is cut halfway
+  expectCtl({"acquire", "1"}, "acquire: 1");
+  ASSERT_TRUE(server_->out().waitFor("] NikonWorkerThread(): Error: failed download image.\n"))
+      << server_->out().text();
+  ASSERT_TRUE(waitForRigTriggers(4)) << server_->out().text();
+
+  expectCtl({"connect", "0"}, "connect: 0");
+  expectCtl({"connect", "1"}, "connect: 1");
+  const std::size_t atReconnect = rigTriggers();
+  ASSERT_TRUE(waitForRigTriggers(atReconnect + 3)) << server_->out().text();
+  expectCtl({"acquire", "0"}, "acquire: 0");
+  ASSERT_TRUE(waitUntilAllSaved()) << server_->out().text();
+  ASSERT_NO_FATAL_FAILURE(stopBoth());
+
+  expectOneImagePerTrigger({"dive/U_FileLog.log"});
+  const std::vector<LogLine> lines = log();
+  const std::vector<TriggerPass> passes = triggerPasses(lines);
+  ASSERT_FALSE(passes.empty());
+  EXPECT_EQ(1, countText(lines, "NikonWorkerThread(): Image name " + passes[0].name +
+                                    " kept for the next image."));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.path() / "card")) << "shots left on the card";
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,62 @@
+// skerrow-rig as a child process beside the server, in the test's folder:
+// the trigger line (a pseudo-terminal linked as ./trigger-line), the laser
+// line (a remote serial port on loopback), the card folder ./card and the
+// rig's log ./rig-log.csv. The stand-in camera module is copied beside them.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e/process.h"
+#include "support/temp_dir.h"
+
+namespace e2e {
+
+// One line of the rig's log, split at its commas.
+struct RigRow {
+  std::string utc;         // host clock, 2024-05-01T12:00:00.123456Z
+  std::string event;       // trigger, shot, rts, error, stall, resume
+  std::string frame;       // trigger, shot: from 1
+  std::string cardName;    // trigger, shot
+  std::string cameraTime;  // trigger, shot: 2024:05:01 12:00:00.123
+  std::string rts;         // rts: on or off
+};
+
+class RigProcess {
+ public:
+  // Starts the rig with the extra options given and waits until it is
+  // ready.
+  RigProcess(const testing_support::TempDir& dir, const std::vector<std::string>& options = {});
+  RigProcess(const RigProcess&) = delete;
+  RigProcess& operator=(const RigProcess&) = delete;
+
+  // False, with the reason in error(), when the rig is not up.
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+
+  // "[trigger]" and "[laserpower]" sections naming the rig's two lines.
+  std::string iniSections() const;
+  // The server's extra environment: the card folder for the stand-in
+  // module, then more.
+  std::vector<std::string> environment(const std::vector<std::string>& more = {}) const;
+
+  // The rig's log lines of one kind of event, in the order written.
+  std::vector<RigRow> rows(const std::string& event) const;
+
+  // A stalled camera takes triggers but writes no shot until resumed.
+  bool stall();
+  bool resume();
+
+  // Stops the rig with SIGINT; true when it ended with status 0.
+  bool stop();
+
+ private:
+  const testing_support::TempDir& dir_;
+  std::unique_ptr<ServerProcess> process_;
+  std::string triggerName_;
+  std::string laserName_;
+  std::string error_;
+};
+
+}  // namespace e2e
