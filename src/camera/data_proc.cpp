@@ -33,7 +33,7 @@ constexpr std::uint64_t MAX_OBJECT_BYTES = INT_MAX;
 enum class Gathered { INCOMPLETE, COMPLETE, FAILED };
 
 // Names reaching here were checked to fit; the cut is only a last guard.
-void copyName(char (&destination)[128], const char* name) {
+void copyName(char (&destination)[kSavedFileNameSize], const char* name) {
   std::size_t length = std::strlen(name);
   if (length > sizeof destination - 1) length = sizeof destination - 1;
   std::memcpy(destination, name, length);
@@ -151,6 +151,8 @@ std::int32_t rawData(DataProcContext& context, const ImageDataInfo& info, const 
   result = save(context, name, false);
   if (result != MAID_RESULT_OK) return result;
   noteRemoval(info.type, info.removeObject);
+  // The image log names the file saved last; raw data is saved too.
+  copyName(savedFileName, name);
   return MAID_RESULT_OK;
 }
 

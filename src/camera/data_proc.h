@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "camera/maid.h"
+#include "core/image_names.h"
 
 // The reference of DataProc for one acquisition. The acquisition makes it
 // with new, empty; its completion frees it with releaseDataProcContext.
@@ -34,12 +35,12 @@ void releaseDataProcContext(DataProcContext* context);
 extern bool removeItemFlag;
 
 // Whether the current acquisition really saved a file, and under which name
-// (raw data included, which does not change savedFileName). The camera
+// (raw data included). The camera
 // handler clears it before each acquisition; the camera worker counts and
 // logs an image only when saved is true.
 struct SavedFileRecord {
   bool saved;
-  char name[128];
+  char name[kSavedFileNameSize];
 };
 extern SavedFileRecord savedFileRecord;
 void clearSavedFileRecord();

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 
+#include "core/image_names.h"
+
 namespace camera {
 
 // Room for a composed name; a name is only used when it fits savedFileName.
-constexpr int FILE_NAME_BUFFER = 260;
-constexpr int MAX_SAVED_NAME = 127;
+constexpr int FILE_NAME_BUFFER = kSavedFileNameSize;
+constexpr int MAX_SAVED_NAME = kSavedFileNameSize - 1;
 
 // The last renaming counter tried; the 16-bit counter never wraps back.
 constexpr std::uint32_t LAST_NAME_COUNTER = 65535;

@@ -6,7 +6,12 @@
 // by the data procedure during it, on the same thread.
 extern char imageBaseName[128];
 
+// Room for the longest saved name: a base name of 127 characters, a
+// renaming counter ("-65535") and an extension. With only 128 bytes, names
+// from prefixes of 93 characters and more could not be saved at all.
+constexpr int kSavedFileNameSize = 260;
+
 // The name under which the last image was saved, directory and extension
 // included; "img" until the first save. Written by the data procedure, read
 // by WriteFileToLog, both on the camera thread.
-extern char savedFileName[128];
+extern char savedFileName[kSavedFileNameSize];

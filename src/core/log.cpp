@@ -7,7 +7,7 @@
 
 std::atomic<std::FILE*> currentLogStream{stdout};
 char imageBaseName[128] = "img";
-char savedFileName[128] = "img";
+char savedFileName[kSavedFileNameSize] = "img";
 
 int logprintf(std::FILE* stream, const char* format, ...) {
   platform::MutexHold hold(statusMutex, kMutexTimeoutMs);

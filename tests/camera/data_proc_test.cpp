@@ -240,7 +240,7 @@ TEST_F(DataProcTest, RawDataGetsANumberedNameInTheWorkingDirectory) {
   EXPECT_EQ(text(thumb), readFile("Thumb001.raw"));
   EXPECT_EQ(text(thumb), readFile("Thumb002.raw"));
   EXPECT_EQ("", err_);
-  EXPECT_STREQ("img", savedFileName);  // raw data leaves it alone
+  EXPECT_STREQ("Thumb002.raw", savedFileName);  // the image log names what was saved
   EXPECT_TRUE(savedFileRecord.saved);
   EXPECT_STREQ("Thumb002.raw", savedFileRecord.name);
 
@@ -382,25 +382,18 @@ TEST_F(DataProcTest, RenamingStopsAtTheLastCounter) {
   EXPECT_FALSE(savedFileRecord.saved);
 }
 
-TEST_F(DataProcTest, NameThatDoesNotFitIsRefused) {
-  const std::string fitting(123, 'n');  // 123 + ".nef" = 127 characters
-  setBase(fitting);
+// The longest base name (a prefix of 100 characters and the trigger's 27)
+// is saved whole, and so is its renamed twin.
+TEST_F(DataProcTest, LongestBaseNameIsSavedWithAndWithoutACounter) {
+  const std::string longest(sizeof imageBaseName - 1, 'n');
+  setBase(longest);
   EXPECT_EQ(std::vector<int>{0}, deliverFile(nefLike(10), {10}));
-  EXPECT_STREQ((fitting + ".nef").c_str(), savedFileName);
-
-  // The same base again needs a counter, and base-001.nef is too long.
-  EXPECT_EQ(std::vector<int>{-117}, deliverFile(nefLike(10), {10}));
-  EXPECT_EQ(std::string(NOT_JPEG_LINES) + "ERROR: File name too long [" + fitting + "-001.nef].\n",
-            err_);
-
-  const std::string longer(124, 'm');
-  setBase(longer);
-  EXPECT_EQ(std::vector<int>{-117}, deliverFile(nefLike(10), {10}));
-  EXPECT_EQ(std::string(NOT_JPEG_LINES) + "ERROR: File name too long [" + longer + ".nef].\n",
-            err_);
-  EXPECT_FALSE(fs::exists(longer + ".nef"));
-  EXPECT_STREQ((fitting + ".nef").c_str(), savedFileName);
-  EXPECT_TRUE(contextEmpty());
+  EXPECT_STREQ((longest + ".nef").c_str(), savedFileName);
+  EXPECT_EQ(std::vector<int>{0}, deliverFile(nefLike(20), {20}));
+  EXPECT_STREQ((longest + "-001.nef").c_str(), savedFileName);
+  EXPECT_STREQ(savedFileName, savedFileRecord.name);
+  EXPECT_EQ(20u, fs::file_size(longest + "-001.nef"));
+  EXPECT_EQ(std::string::npos, err_.find("too long")) << err_;
 }
 
 TEST_F(DataProcTest, ObjectTooLargeForMemoryLeavesTheContextAlone) {
