@@ -111,6 +111,17 @@ std::unique_ptr<triggerSerialPort> TriggerWorker::openPort(const char* name, std
 
 bool TriggerWorker::runPass() {
   if (!getRunning()) {
+    // The lasers go off with the server: a device server behind an
+    // rfc2217:// name need not lower RTS when the connection drops, and
+    // nobody is left to switch them off by command.
+    if (laserLine_ == LaserLine::kRaised) {
+      const bool lowered = laserPort_ != nullptr && laserPort_->setRTS(false);
+      logprintf(currentLogStream,
+                lowered ? "%s: Changed state of laser power to %d.\n"
+                        : "%s: ERROR failed to change state of laser power to %d.\n",
+                kWho, 0);
+      if (lowered) laserLine_ = LaserLine::kLowered;
+    }
     if (triggerPort_ != nullptr) triggerPort_->closeSerialPort();
     logprintf(currentLogStream, "%s: Thread Execution Complete.\n", kWho);
     return false;

@@ -334,6 +334,53 @@ TEST_F(TriggerWorkerTest, LaserLineFollowsTheFlagBothWays) {
   EXPECT_EQ("TriggerWorkerThread(): Changed state of laser power to 0.", logEntries().back());
 }
 
+struct LasersAtStop {
+  const char* name;
+  bool laserOn;
+  bool lowerFails;
+  std::vector<std::string> lines;  // the thread's last lines
+  bool raisedAtEnd;
+};
+
+class LasersAtStopTest : public TriggerWorkerTest,
+                         public testing::WithParamInterface<LasersAtStop> {};
+
+TEST_P(LasersAtStopTest, RaisedLasersAreLoweredWhenTheServerStops) {
+  serverStatus.acquisitionActive = false;
+  startWorker();
+  setLaserPowerOn(GetParam().laserOn);
+  EXPECT_TRUE(worker_->runPass());
+  const std::size_t before = logEntries().size();
+  if (GetParam().lowerFails) line(kLaser).failCalls(FakeSerialLine::kSetRts, 1);
+  serverStatus.running = false;
+  EXPECT_FALSE(worker_->runPass());
+  const std::vector<std::string> all = logEntries();
+  EXPECT_EQ(GetParam().lines, std::vector<std::string>(all.begin() + before, all.end()));
+  EXPECT_EQ(GetParam().raisedAtEnd, line(kLaser).rtsChanges().back().on);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, LasersAtStopTest,
+    testing::Values(LasersAtStop{"LasersOn",
+                                 true,
+                                 false,
+                                 {"TriggerWorkerThread(): Changed state of laser power to 0.",
+                                  "TriggerWorkerThread(): Thread Execution Complete."},
+                                 false},
+                    LasersAtStop{"LoweringFails",
+                                 true,
+                                 true,
+                                 {"TriggerWorkerThread(): ERROR failed to change state of laser "
+                                  "power to 0.",
+                                  "TriggerWorkerThread(): Thread Execution Complete."},
+                                 true},
+                    LasersAtStop{"LasersOff",
+                                 false,
+                                 false,
+                                 {"TriggerWorkerThread(): Thread Execution Complete."},
+                                 false}),
+    [](const testing::TestParamInfo<LasersAtStop>& param) { return param.param.name; });
+
 TEST_F(TriggerWorkerTest, LaserFailureIsLoggedOnceAndRetried) {
   serverStatus.acquisitionActive = false;
   startWorker();
