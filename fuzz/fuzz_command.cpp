@@ -1,0 +1,240 @@
+// Runs one received command message through processNikonMessage, without a
+// camera, on a fresh server state for every input.
+//
+// Input: one byte that picks the starting state (bit 0 acquisition on, 1
+// camera connected, 2 lasers on, 3 pretrigger on, 4 the longest prefix,
+// 5 the longest configuration path and trigger port name, 6 the reply
+// direction already full, 7 counts at their maximum), then the bytes as
+// received. After each message the prefix, the status and the reply queued
+// are checked; a violation traps.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "camera/nikon_handler.h"
+#include "channel/command_processing.h"
+#include "channel/message_queue.h"
+#include "channel/nikon_message.h"
+#include "channel/wire.h"
+#include "core/log.h"
+#include "core/server_state.h"
+#include "platform/mutex.h"
+
+// The 50 ms pause after a disconnect would make every such input cost as
+// much as thousands of others; the link replaces the pause with nothing.
+extern "C" void __wrap__ZN8platform7sleepMsEi(int) {}
+
+namespace {
+
+// A little over the most the listener ever receives at once.
+constexpr std::size_t kMaxReceived = kNikonMaxMessage + 64;
+
+void check(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+bool terminatedWithin(const char* text, std::size_t size) {
+  return std::memchr(text, 0, size) != nullptr;
+}
+
+void setUpOnce() {
+  statusMutex = platform::createTimedMutex().release();
+  messageMutex = platform::createTimedMutex().release();
+  check(statusMutex != nullptr && messageMutex != nullptr);
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  check(sink != nullptr);
+  currentLogStream = sink;
+  messageQueue = new MessageQueue();
+  cameraHandler = nullptr;
+}
+
+void startState(std::uint8_t choice) {
+  serverStatus = ServerStatus{};
+  serverSettings = ServerSettings{};
+  serverStatus.running = true;
+  serverStatus.acquisitionActive = (choice & 0x01) != 0;
+  serverStatus.cameraConnected = (choice & 0x02) != 0;
+  serverStatus.laserPowerOn = (choice & 0x04) != 0;
+  serverStatus.cameraPreTrigger = (choice & 0x08) != 0;
+  serverStatus.cameraInterval = 1000;
+  if (choice & 0x10) {
+    std::memset(serverStatus.cameraFilePrefix, 'P', kPrefixSize - 1);
+  } else {
+    std::strcpy(serverStatus.cameraFilePrefix, "AUV_");
+  }
+  if (choice & 0x20) {
+    std::memset(serverSettings.configFilePath, 'C', kConfigPathSize - 1);
+    std::memset(serverSettings.triggerPortName, 'T', kPortNameSize - 1);
+  } else {
+    std::strcpy(serverSettings.configFilePath, "./Skerrow.ini");
+    std::strcpy(serverSettings.triggerPortName, "COM1");
+  }
+  serverSettings.triggerBaudRate = 1200;
+  serverSettings.triggerBits = 8;
+  std::strcpy(serverSettings.triggerParity, "N");
+  serverSettings.triggerStop = 1;
+  if (choice & 0x80) {
+    serverStatus.triggerCount = 0xFFFFFFFFu;
+    serverStatus.imageCount = 0xFFFFFFFFu;
+  } else {
+    serverStatus.triggerCount = 7;
+    serverStatus.imageCount = 5;
+  }
+
+  unsigned char drop[kNikonMaxMessage];
+  std::uint32_t count = 0;
+  while (messageQueue->popReply(drop, &count)) {
+  }
+  while (messageQueue->popReceived(drop, &count)) {
+  }
+  if (choice & 0x40) {
+    const unsigned char filler[kNikonHeaderLength] = {0x01, 0x18};
+    while (messageQueue->pushReply(filler, sizeof filler)) {
+    }
+  }
+}
+
+bool knownType(std::uint16_t type) {
+  return type <= NIKON_MESSAGE_TRIGGERPORT && type != 8 && type != 12;
+}
+
+// The 32-bit value of a reply that carries one, or -1 when it carries none.
+std::int64_t int32Reply(const unsigned char* reply, std::uint32_t count) {
+  if (count != kNikonHeaderLength + 4 || wire::readU32(reply + 9) != 4) return -1;
+  return wire::readU32(reply + kNikonHeaderLength);
+}
+
+// Checks one reply against the request it answers and the state afterwards.
+void checkReply(const unsigned char* reply, std::uint32_t count, std::uint16_t requestType) {
+  check(count >= kNikonHeaderLength && count <= kNikonMaxMessage);
+  check(wire::readU16(reply) == kNikonSignature);
+  check(reply[2] == 0 && reply[6] == 0 && reply[7] == 0 && reply[8] == 0);
+  const std::uint32_t length = wire::readU32(reply + 9);
+  check(length < kNikonPayloadLimit && length == count - kNikonHeaderLength);
+  const std::uint8_t action = reply[3];
+  const std::uint16_t type = wire::readU16(reply + 4);
+  if (!knownType(requestType)) {
+    check(action == NIKON_ACTION_UNKNOWN_TYPE && type == NIKON_UNKNOWN_TYPE_REPLY && length == 0);
+    return;
+  }
+  check(action == 0 && type == requestType);
+  const std::int64_t value = int32Reply(reply, count);
+  switch (requestType) {
+    case NIKON_MESSAGE_NONE:
+    case NIKON_MESSAGE_ECHO:
+      check(length == 0);
+      break;
+    case NIKON_MESSAGE_CONNECT:
+      check(value == (serverStatus.cameraConnected ? 1 : 0));
+      break;
+    case NIKON_MESSAGE_PRETRIGGER:
+      check(value == (serverStatus.cameraPreTrigger ? 1 : 0));
+      break;
+    case NIKON_MESSAGE_ACQUISITION:
+      check(value == (serverStatus.acquisitionActive ? 1 : 0));
+      break;
+    case NIKON_MESSAGE_LASERPOWER:
+      check(value == (serverStatus.laserPowerOn ? 1 : 0));
+      break;
+    case NIKON_MESSAGE_INTERVAL:
+      check(value == static_cast<std::uint32_t>(serverStatus.cameraInterval));
+      break;
+    case NIKON_MESSAGE_IMAGECOUNT:
+      check(value == serverStatus.imageCount);
+      break;
+    case NIKON_MESSAGE_TRIGGERCOUNT:
+      check(value == serverStatus.triggerCount);
+      break;
+    case NIKON_MESSAGE_FILEPREFIX:
+      check(length == kNikonTextField);
+      check(terminatedWithin(reinterpret_cast<const char*>(reply + kNikonHeaderLength),
+                             kNikonTextField));
+      check(std::strcmp(reinterpret_cast<const char*>(reply + kNikonHeaderLength),
+                        serverStatus.cameraFilePrefix) == 0);
+      break;
+    case NIKON_MESSAGE_INIFILE:
+      check(length == kNikonTextField);
+      check(terminatedWithin(reinterpret_cast<const char*>(reply + kNikonHeaderLength),
+                             kNikonTextField));
+      break;
+    case NIKON_MESSAGE_TRIGGERPORT:
+      check(length == kNikonTriggerPortPayload);
+      check(terminatedWithin(reinterpret_cast<const char*>(reply + kNikonHeaderLength),
+                             kNikonPortNameField));
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool ready = (setUpOnce(), true);
+  (void)ready;
+  if (size == 0 || size - 1 > kMaxReceived) return 0;
+  const std::uint8_t choice = data[0];
+  startState(choice);
+  const ServerStatus before = serverStatus;
+  const std::size_t queuedBefore = messageQueue->replyCount();
+
+  // The message in a heap block of exactly its size, so that any read past
+  // the received bytes is caught.
+  const std::uint32_t count = static_cast<std::uint32_t>(size - 1);
+  std::unique_ptr<unsigned char[]> bytes(new unsigned char[count == 0 ? 1 : count]);
+  if (count != 0) std::memcpy(bytes.get(), data + 1, count);
+  processNikonMessage(bytes.get(), count);
+
+  // What the request may change, read from the bytes that count.
+  const bool wellFormed = count >= 2 && wire::readU16(bytes.get()) == kNikonSignature;
+  const std::uint16_t type = count >= 6 ? wire::readU16(bytes.get() + 4) : 0;
+  const std::uint8_t action = count >= 4 ? bytes[3] : 0;
+  const bool set = wellFormed && action == NIKON_ACTION_SET;
+
+  check(terminatedWithin(serverStatus.cameraFilePrefix, kPrefixSize));
+  if (!(set && type == NIKON_MESSAGE_FILEPREFIX)) {
+    check(std::strcmp(serverStatus.cameraFilePrefix, before.cameraFilePrefix) == 0);
+  }
+  if (!(set && type == NIKON_MESSAGE_ACQUISITION)) {
+    check(serverStatus.acquisitionActive == before.acquisitionActive);
+  }
+  if (!(set && type == NIKON_MESSAGE_LASERPOWER)) {
+    check(serverStatus.laserPowerOn == before.laserPowerOn);
+  }
+  if (!(set && type == NIKON_MESSAGE_PRETRIGGER)) {
+    check(serverStatus.cameraPreTrigger == before.cameraPreTrigger);
+  }
+  if (!(set && type == NIKON_MESSAGE_INTERVAL)) {
+    check(serverStatus.cameraInterval == before.cameraInterval);
+  }
+  // Without a camera nothing can connect.
+  check(!serverStatus.cameraConnected || before.cameraConnected);
+  if (!(set && type == NIKON_MESSAGE_CONNECT)) {
+    check(serverStatus.cameraConnected == before.cameraConnected);
+  }
+  check(serverStatus.triggerCount == before.triggerCount);
+  check(serverStatus.imageCount == before.imageCount);
+  check(serverStatus.running == before.running);
+  check(messageQueue->receivedCount() == 0);
+
+  const std::size_t queued = messageQueue->replyCount();
+  check(queued <= MessageQueue::kLimit);
+  if (!wellFormed) check(queued == queuedBefore);
+  if (queuedBefore == 0) {
+    // Every well-formed get or set is answered, and so is every unknown
+    // type; a known type with another action is not.
+    const bool answered = wellFormed && (!knownType(type) || action <= NIKON_ACTION_SET);
+    check(queued == (answered ? 1u : 0u));
+    if (queued == 1) {
+      unsigned char reply[kNikonMaxMessage];
+      std::uint32_t replyCount = 0;
+      check(messageQueue->popReply(reply, &replyCount));
+      checkReply(reply, replyCount, type);
+    }
+  } else {
+    check(queued == queuedBefore);
+  }
+  return 0;
+}
