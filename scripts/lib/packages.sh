@@ -36,4 +36,4 @@ BASE_PACKAGES=(cmake make g++ libgtest-dev libgmock-dev googletest libimage-exif
 # What the sanitizer, Windows and fuzz legs add.
 ALL_PACKAGES=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64)
 # What the benchmarks add.
-BENCH_PACKAGES=(libbenchmark-dev)
+BENCH_PACKAGES=(libbenchmark-dev gnuplot-nox)

@@ -1,0 +1,106 @@
+"""Runs every measurement on the release build and prints one table.
+
+    main.py --build DIR --out DIR [--quick]
+
+Writes results.csv, the raw samples (CSV) and performance.png into the run
+folder given with --out. Exit status 1 when a target is missed or a figure
+could not be measured."""
+
+import argparse
+import os
+import sys
+import time
+
+import command_idle
+import plot
+import procs
+import results
+import saving
+import shots as shot_cache
+import spacing
+import stamping
+import sustained
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--cache", required=True, help="folder for the rendered shots")
+    parser.add_argument("--quick", action="store_true")
+    args = parser.parse_args()
+    procs.install_signal_handlers()
+    os.makedirs(args.out, exist_ok=True)
+    started = time.monotonic()
+    load_start = load_average()
+    try:
+        rows, png = measure(args)
+        # Timings on a shared machine are read against what else ran.
+        rows.append(results.Row("0 Machine", f"load average (1 min) at start / end, "
+                                f"{os.cpu_count()} cores", f"{load_start} / {load_average()}"))
+    except procs.Interrupted as stop:
+        print(f"\nbench: stopped by {stop}", file=sys.stderr)
+        return 130
+    finally:
+        procs.stop_all()
+    rows.sort(key=lambda r: r.part.split()[0])
+    results.write_csv(os.path.join(args.out, "results.csv"), rows)
+    with open(os.path.join(args.out, "table.md"), "w") as f:
+        f.write(results.markdown_table(rows) + "\n")
+    print()
+    print(results.table_text(rows))
+    print()
+    print(f"({'quick' if args.quick else 'full'} run, {time.monotonic() - started:.0f} s; "
+          f"data in {args.out}{', picture ' + png if png else ''})")
+    bad = [r for r in rows if r.result in (results.FAIL, results.ERROR)]
+    for r in bad:
+        print(f"{r.result}: {r.part}: {r.figure}{': ' + r.note if r.note else ''}")
+    return 1 if bad or not png else 0
+
+
+def load_average():
+    try:
+        with open("/proc/loadavg") as f:
+            return f.read().split()[0]
+    except OSError:
+        return "?"
+
+
+def step(name):
+    print(f"== {name}", flush=True)
+
+
+def measure(args):
+    build, out, quick = args.build, args.out, args.quick
+    step("rendering the shots (once)")
+    shots = shot_cache.ensure(build, args.cache)
+    small = shot_cache.ensure(build, args.cache, shot_cache.SMALL)
+    rows = []
+    if not shots or not small:
+        rows.append(results.failed("0 Shots", "camera shots", "rendering failed"))
+        return rows, None
+    step("1 stamping: ours, exiv2, exiftool")
+    rows += stamping.measure(build, shots, out, quick)
+    step("2 saving: the data procedure")
+    rows += saving.measure(build, shots, out, quick)
+    step("3 command round trip, idle server")
+    idle_rows, idle = command_idle.measure(build, out)
+    rows += idle_rows
+    spacings = {}
+    for interval, count in ((100, 150 if quick else 300), (1000, 15 if quick else 100)):
+        step(f"4 trigger spacing: {count} triggers at {interval} ms")
+        spacing_rows, spacings[interval] = spacing.run(build, out, interval, count, quick,
+                                                       os.path.dirname(small[0]))
+        rows += spacing_rows
+    step(f"5 sustained acquisition, {'30 s (quick)' if quick else '5 min'}, "
+         "with busy round trips")
+    sustained_rows, busy = sustained.measure(build, shots, out, quick)
+    rows += sustained_rows
+    step("6 picture")
+    title = ("Skerrow performance (quick run)" if quick else "Skerrow performance")
+    png = plot.draw(out, spacings, idle, busy, title)
+    return rows, png
+
+
+if __name__ == "__main__":
+    sys.exit(main())
