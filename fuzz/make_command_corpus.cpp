@@ -5,9 +5,10 @@
 // as received.
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "seed_writer.h"
 
 namespace {
 
@@ -60,24 +61,15 @@ Bytes text(const std::string& value, bool terminated) {
   return out;
 }
 
-class Writer {
+class Writer : public SeedWriter {
  public:
-  explicit Writer(std::string dir) : dir_(std::move(dir)) {}
+  using SeedWriter::SeedWriter;
 
   void add(const std::string& name, std::uint8_t state, const Bytes& received) {
     Bytes seed = {state};
     seed.insert(seed.end(), received.begin(), received.end());
-    std::ofstream out(dir_ + "/" + name + ".bin", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(seed.data()),
-              static_cast<std::streamsize>(seed.size()));
-    ok_ = ok_ && static_cast<bool>(out);
+    writeFile(name + ".bin", seed.data(), seed.size());
   }
-
-  bool ok() const { return ok_; }
-
- private:
-  std::string dir_;
-  bool ok_ = true;
 };
 
 void addEveryType(Writer* w) {

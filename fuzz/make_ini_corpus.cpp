@@ -3,8 +3,9 @@
 // hold (comments, quotes, CRLF, broken headers, duplicates, huge, hex and
 // negative values, no final newline, zero bytes).
 #include <cstdio>
-#include <fstream>
 #include <string>
+
+#include "seed_writer.h"
 
 namespace {
 
@@ -35,21 +36,11 @@ const char kFull[] =
     "parity=E\n"
     "stop=2\n";
 
-class Writer {
+class Writer : public SeedWriter {
  public:
-  explicit Writer(std::string dir) : dir_(std::move(dir)) {}
+  using SeedWriter::SeedWriter;
 
-  void add(const char* name, const std::string& text) {
-    std::ofstream out(dir_ + "/" + name, std::ios::binary);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    ok_ = ok_ && static_cast<bool>(out);
-  }
-
-  bool ok() const { return ok_; }
-
- private:
-  std::string dir_;
-  bool ok_ = true;
+  void add(const char* name, const std::string& text) { writeFile(name, text.data(), text.size()); }
 };
 
 std::string withCrLf(const std::string& text) {

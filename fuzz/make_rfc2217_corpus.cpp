@@ -5,9 +5,10 @@
 // each with a few cut points.
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "seed_writer.h"
 
 #include "platform/rfc2217_codec.h"
 
@@ -35,9 +36,9 @@ Bytes join(const std::vector<Bytes>& parts) {
   return out;
 }
 
-class Writer {
+class Writer : public SeedWriter {
  public:
-  explicit Writer(std::string dir) : dir_(std::move(dir)) {}
+  using SeedWriter::SeedWriter;
 
   // The fuzz target's cut header (count, then piece lengths), then the
   // stream.
@@ -45,17 +46,8 @@ class Writer {
     Bytes seed = {static_cast<std::uint8_t>(cuts.size())};
     seed.insert(seed.end(), cuts.begin(), cuts.end());
     seed.insert(seed.end(), stream.begin(), stream.end());
-    std::ofstream out(dir_ + "/" + name + ".bin", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(seed.data()),
-              static_cast<std::streamsize>(seed.size()));
-    ok_ = ok_ && static_cast<bool>(out);
+    writeFile(name + ".bin", seed.data(), seed.size());
   }
-
-  bool ok() const { return ok_; }
-
- private:
-  std::string dir_;
-  bool ok_ = true;
 };
 
 }  // namespace

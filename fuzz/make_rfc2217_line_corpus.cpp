@@ -4,9 +4,10 @@
 // or fails a send, in the operation language of the fuzz target.
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "seed_writer.h"
 
 #include "platform/rfc2217_codec.h"
 
@@ -99,22 +100,13 @@ Bytes confirmed1200(const Bytes& rate = {0x00, 0x00, 0x04, 0xB0}) {
                confirmation(4, {tn::STOPSIZE_ONE})});
 }
 
-class Writer {
+class Writer : public SeedWriter {
  public:
-  explicit Writer(std::string dir) : dir_(std::move(dir)) {}
+  using SeedWriter::SeedWriter;
 
   void add(const std::string& name, const Script& script) {
-    std::ofstream out(dir_ + "/" + name + ".bin", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(script.bytes().data()),
-              static_cast<std::streamsize>(script.bytes().size()));
-    ok_ = ok_ && static_cast<bool>(out);
+    writeFile(name + ".bin", script.bytes().data(), script.bytes().size());
   }
-
-  bool ok() const { return ok_; }
-
- private:
-  std::string dir_;
-  bool ok_ = true;
 };
 
 }  // namespace

@@ -75,9 +75,15 @@ Gathered gather(DataProcContext& context, std::uint64_t total, std::uint64_t chu
   return context.byteCount < context.bufferSize ? Gathered::INCOMPLETE : Gathered::COMPLETE;
 }
 
+void noteRemoval(std::uint32_t type, std::uint32_t removeObject) {
+  if (removeObject != 0 && (type & MAID_DATA_IMAGE) != 0) removeItemFlag = true;
+}
+
 // Writes the gathered object under name, empties the context and records the
-// save. Returns the procedure's result.
-std::int32_t save(DataProcContext& context, const char* name, bool reportOpenFailure) {
+// save: the saved-file record, savedFileName for the image log (raw data
+// included) and the module's removal request. Returns the procedure's result.
+std::int32_t save(DataProcContext& context, const char* name, bool reportOpenFailure,
+                  std::uint32_t type, std::uint32_t removeObject) {
   const camera::WriteResult written =
       camera::writeImageFile(name, context.buffer, context.bufferSize);
   dropBuffer(context);
@@ -85,6 +91,8 @@ std::int32_t save(DataProcContext& context, const char* name, bool reportOpenFai
     case camera::WriteResult::WRITTEN:
       savedFileRecord.saved = true;
       copyName(savedFileRecord.name, name);
+      copyName(savedFileName, name);
+      noteRemoval(type, removeObject);
       return MAID_RESULT_OK;
     case camera::WriteResult::CANNOT_OPEN:
       if (reportOpenFailure)
@@ -95,10 +103,6 @@ std::int32_t save(DataProcContext& context, const char* name, bool reportOpenFai
       return MAID_RESULT_CANNOT_SAVE;
   }
   return MAID_RESULT_CANNOT_SAVE;
-}
-
-void noteRemoval(std::uint32_t type, std::uint32_t removeObject) {
-  if (removeObject != 0 && (type & MAID_DATA_IMAGE) != 0) removeItemFlag = true;
 }
 
 std::int32_t fileData(DataProcContext& context, const FileDataInfo& info, const void* data) {
@@ -120,11 +124,7 @@ std::int32_t fileData(DataProcContext& context, const FileDataInfo& info, const 
     dropBuffer(context);
     return MAID_RESULT_CANNOT_SAVE;
   }
-  result = save(context, name, true);
-  if (result != MAID_RESULT_OK) return result;
-  noteRemoval(info.type, info.removeObject);
-  copyName(savedFileName, name);
-  return MAID_RESULT_OK;
+  return save(context, name, true, info.type, info.removeObject);
 }
 
 std::int32_t rawData(DataProcContext& context, const ImageDataInfo& info, const void* data) {
@@ -148,12 +148,7 @@ std::int32_t rawData(DataProcContext& context, const ImageDataInfo& info, const 
     dropBuffer(context);
     return MAID_RESULT_CANNOT_SAVE;
   }
-  result = save(context, name, false);
-  if (result != MAID_RESULT_OK) return result;
-  noteRemoval(info.type, info.removeObject);
-  // The image log names the file saved last; raw data is saved too.
-  copyName(savedFileName, name);
-  return MAID_RESULT_OK;
+  return save(context, name, false, info.type, info.removeObject);
 }
 
 }  // namespace

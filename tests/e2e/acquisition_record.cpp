@@ -19,16 +19,6 @@ bool startsWith(const std::string& text, const std::string& head) {
   return text.compare(0, head.size(), head) == 0;
 }
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-long long daysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
 std::string shellQuoted(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -86,18 +76,6 @@ std::string triggerTimeOfName(const std::string& name) {
   char text[32];
   std::snprintf(text, sizeof text, "%04d:%02d:%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
   return text;
-}
-
-long long timeMs(const std::string& text) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, fraction = 0;
-  if (std::sscanf(text.c_str(), "%4d%*c%2d%*c%2d%*c%2d:%2d:%2d.%3d", &y, &mo, &d, &h, &mi, &s,
-                  &fraction) != 7) {
-    return -1;
-  }
-  return ((daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 24 + h) * 60 +
-          mi) *
-             60000LL +
-         s * 1000LL + fraction;
 }
 
 bool readExifTimes(const std::vector<std::string>& paths, const std::string& scratchDir,

@@ -33,10 +33,6 @@ std::size_t entryIndex(const std::vector<LogLine>& log, const std::string& text)
 // VARNO_YYYYMMDD_hh.mm.ss.mmm (an extension may follow); empty otherwise.
 std::string triggerTimeOfName(const std::string& name);
 
-// Milliseconds since 1970 of "YYYY?MM?DD?hh:mm:ss.mmm..." (any separators
-// in the date, T or blank before the time); -1 when it is not such a time.
-long long timeMs(const std::string& text);
-
 struct ExifTimes {
   std::string original;   // DateTimeOriginal.SubSecTimeOriginal
   std::string digitized;  // DateTimeDigitized.SubSecTimeDigitized

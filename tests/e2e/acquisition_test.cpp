@@ -24,11 +24,13 @@
 #include "e2e/rig_process.h"
 #include "e2e/server_log.h"
 #include "support/temp_dir.h"
+#include "support/time_text.h"
 
 namespace e2e {
 namespace {
 
 using testing_support::TempDir;
+using testing_support::timeTextMs;
 
 // The camera's own clock runs 1 h 2 min 3 s behind, so a saved image that
 // still carried the camera's capture time, or another shot's, shows at once.
@@ -136,7 +138,7 @@ class e2eAcquisition : public testing::Test {
           << saved[i] << " is not the shot of rig frame " << triggers[i].frame;
       // The server reads its clock before the byte goes out; the rig reads
       // the same clock once the byte has arrived.
-      EXPECT_LE(timeMs(nameTime), timeMs(triggers[i].utc))
+      EXPECT_LE(timeTextMs(nameTime), timeTextMs(triggers[i].utc))
           << saved[i] << " against the rig's trigger at " << triggers[i].utc;
     }
 
@@ -198,7 +200,7 @@ TEST_F(e2eAcquisition, EachTriggerIsOneImageWhileLasersIntervalAndPrefixChange) 
   ASSERT_TRUE(waitUntilAllSaved()) << server_->out().text();
   ASSERT_TRUE(waitUntil([&] {
     const std::vector<RigRow> rts = rig_->rows("rts");
-    return !rts.empty() && rts.back().rts == "off" && timeMs(rts.back().utc) >= lasersOff;
+    return !rts.empty() && rts.back().rts == "off" && timeTextMs(rts.back().utc) >= lasersOff;
   }));
   const std::size_t triggers = rigTriggers();
   expectCtl({"triggers"}, "triggers: " + std::to_string(triggers));
@@ -258,7 +260,7 @@ TEST_F(e2eAcquisition, EachTriggerIsOneImageWhileLasersIntervalAndPrefixChange) 
   EXPECT_EQ(folded(states), (std::vector<std::string>{"off", "on", "off"}));
   for (const RigRow& row : rig_->rows("rts")) {
     if (row.rts == "on") {
-      EXPECT_GE(timeMs(row.utc), lasersOn) << row.utc;
+      EXPECT_GE(timeTextMs(row.utc), lasersOn) << row.utc;
     }
   }
   EXPECT_EQ(1, countText(lines, "TriggerWorkerThread(): Changed state of laser power to 1."));
@@ -310,9 +312,9 @@ TEST_F(e2eAcquisition, CameraUnpluggedMidDownloadLosesNothingOnceReconnected) {
   std::vector<std::string> rigOptions = kRigOptions;
   // A textured picture, so that every shot spans several chunks.
   rigOptions.insert(rigOptions.end(), {"--noise", "60"});
-  ASSERT_NO_FATAL_FAILURE(start("fileprefix=dive/U_\ninterval=150\n", rigOptions,
-                                {"SKERROW_CAM_CHUNK=4096",
-                                 "SKERROW_CAM_UNPLUG_FILE=" + dir_.file("unplug-now")}));
+  ASSERT_NO_FATAL_FAILURE(
+      start("fileprefix=dive/U_\ninterval=150\n", rigOptions,
+            {"SKERROW_CAM_CHUNK=4096", "SKERROW_CAM_UNPLUG_FILE=" + dir_.file("unplug-now")}));
   dir_.write("unplug-now", "");  // the first shot's download is cut halfway
   expectCtl({"acquire", "1"}, "acquire: 1");
   ASSERT_TRUE(server_->out().waitFor("] NikonWorkerThread(): Error: failed download image.\n"))

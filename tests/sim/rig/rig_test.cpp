@@ -20,6 +20,7 @@
 #include "platform/socket.h"
 #include "sim/rig/rig_wait.h"
 #include "support/temp_dir.h"
+#include "support/time_text.h"
 #include "trigger/trigger_serial_port.h"
 
 namespace {
@@ -27,29 +28,6 @@ namespace {
 using rigtest::rowsOf;
 using rigtest::waitFor;
 using testing_support::TempDir;
-
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-long long daysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-// Milliseconds since 1970 of "YYYY?MM?DD?HH:MM:SS.fff...", any separators.
-long long toMs(const std::string& text) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, fraction = 0;
-  if (std::sscanf(text.c_str(), "%4d%*c%2d%*c%2d%*c%2d:%2d:%2d.%3d", &y, &mo, &d, &h, &mi, &s,
-                  &fraction) != 7) {
-    return -1;
-  }
-  return ((daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * 24 + h) * 60 +
-          mi) *
-             60000LL +
-         s * 1000LL + fraction;
-}
 
 class RigTest : public ::testing::Test {
  protected:
@@ -200,8 +178,8 @@ TEST_F(RigTest, CameraClockIsTheHostClockPlusTheOffset) {
   ASSERT_TRUE(waitForShots(1));
   const auto triggers = rowsOf(options_.logPath, "trigger");
   ASSERT_EQ(triggers.size(), 1u);
-  const long long host = toMs(triggers[0][0]);
-  const long long camera = toMs(triggers[0][4]);
+  const long long host = testing_support::timeTextMs(triggers[0][0]);
+  const long long camera = testing_support::timeTextMs(triggers[0][4]);
   ASSERT_GT(host, 0);
   ASSERT_GT(camera, 0);
   EXPECT_EQ(camera - host, options_.clockOffsetMs);
