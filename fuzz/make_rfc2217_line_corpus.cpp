@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "rfc2217_seeds.h"
 #include "seed_writer.h"
 
 #include "platform/rfc2217_codec.h"
@@ -14,6 +15,9 @@
 namespace {
 
 namespace tn = platform::rfc2217;
+using rfc2217_seeds::confirmation;
+using rfc2217_seeds::join;
+using rfc2217_seeds::negotiation;
 using tn::Bytes;
 
 // Peer settings of the first byte.
@@ -67,25 +71,6 @@ class Script {
  private:
   Bytes bytes_;
 };
-
-Bytes negotiation(std::uint8_t verb, std::uint8_t option) {
-  Bytes out;
-  tn::appendNegotiation(verb, option, &out);
-  return out;
-}
-
-Bytes join(const std::vector<Bytes>& parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-Bytes confirmation(std::uint8_t command, const Bytes& value) {
-  Bytes out;
-  tn::appendComPortCommand(static_cast<std::uint8_t>(command + tn::SERVER_REPLY_OFFSET),
-                           value.data(), value.size(), &out);
-  return out;
-}
 
 // What a server answers to the offer.
 Bytes accepted() {
