@@ -1,4 +1,4 @@
-// Runs one received command message through processNikonMessage, without a
+// Runs one received command message through processCommandMessage, without a
 // camera, on a fresh server state for every input.
 //
 // Input: one byte that picks the starting state (bit 0 acquisition on, 1
@@ -13,10 +13,10 @@
 #include <cstring>
 #include <memory>
 
-#include "camera/nikon_handler.h"
+#include "camera/camera_handler.h"
 #include "channel/command_processing.h"
 #include "channel/message_queue.h"
-#include "channel/nikon_message.h"
+#include "channel/command_message.h"
 #include "channel/wire.h"
 #include "core/log.h"
 #include "core/server_state.h"
@@ -29,7 +29,7 @@ extern "C" void __wrap__ZN8platform7sleepMsEi(int) {}
 namespace {
 
 // A little over the most the listener ever receives at once.
-constexpr std::size_t kMaxReceived = kNikonMaxMessage + 64;
+constexpr std::size_t kMaxReceived = kMaxMessage + 64;
 
 void check(bool condition) {
   if (!condition) __builtin_trap();
@@ -83,86 +83,84 @@ void startState(std::uint8_t choice) {
     serverStatus.imageCount = 5;
   }
 
-  unsigned char drop[kNikonMaxMessage];
+  unsigned char drop[kMaxMessage];
   std::uint32_t count = 0;
   while (messageQueue->popReply(drop, &count)) {
   }
   while (messageQueue->popReceived(drop, &count)) {
   }
   if (choice & 0x40) {
-    const unsigned char filler[kNikonHeaderLength] = {0x01, 0x18};
+    const unsigned char filler[kHeaderLength] = {0x01, 0x18};
     while (messageQueue->pushReply(filler, sizeof filler)) {
     }
   }
 }
 
 bool knownType(std::uint16_t type) {
-  return type <= NIKON_MESSAGE_TRIGGERPORT && type != 8 && type != 12;
+  return type <= SKERROW_MESSAGE_TRIGGERPORT && type != 8 && type != 12;
 }
 
 // The 32-bit value of a reply that carries one, or -1 when it carries none.
 std::int64_t int32Reply(const unsigned char* reply, std::uint32_t count) {
-  if (count != kNikonHeaderLength + 4 || wire::readU32(reply + 9) != 4) return -1;
-  return wire::readU32(reply + kNikonHeaderLength);
+  if (count != kHeaderLength + 4 || wire::readU32(reply + 9) != 4) return -1;
+  return wire::readU32(reply + kHeaderLength);
 }
 
 // Checks one reply against the request it answers and the state afterwards.
 void checkReply(const unsigned char* reply, std::uint32_t count, std::uint16_t requestType) {
-  check(count >= kNikonHeaderLength && count <= kNikonMaxMessage);
-  check(wire::readU16(reply) == kNikonSignature);
+  check(count >= kHeaderLength && count <= kMaxMessage);
+  check(wire::readU16(reply) == kSignature);
   check(reply[2] == 0 && reply[6] == 0 && reply[7] == 0 && reply[8] == 0);
   const std::uint32_t length = wire::readU32(reply + 9);
-  check(length < kNikonPayloadLimit && length == count - kNikonHeaderLength);
+  check(length < kPayloadLimit && length == count - kHeaderLength);
   const std::uint8_t action = reply[3];
   const std::uint16_t type = wire::readU16(reply + 4);
   if (!knownType(requestType)) {
-    check(action == NIKON_ACTION_UNKNOWN_TYPE && type == NIKON_UNKNOWN_TYPE_REPLY && length == 0);
+    check(action == SKERROW_ACTION_UNKNOWN_TYPE && type == SKERROW_UNKNOWN_TYPE_REPLY &&
+          length == 0);
     return;
   }
   check(action == 0 && type == requestType);
   const std::int64_t value = int32Reply(reply, count);
   switch (requestType) {
-    case NIKON_MESSAGE_NONE:
-    case NIKON_MESSAGE_ECHO:
+    case SKERROW_MESSAGE_NONE:
+    case SKERROW_MESSAGE_ECHO:
       check(length == 0);
       break;
-    case NIKON_MESSAGE_CONNECT:
+    case SKERROW_MESSAGE_CONNECT:
       check(value == (serverStatus.cameraConnected ? 1 : 0));
       break;
-    case NIKON_MESSAGE_PRETRIGGER:
+    case SKERROW_MESSAGE_PRETRIGGER:
       check(value == (serverStatus.cameraPreTrigger ? 1 : 0));
       break;
-    case NIKON_MESSAGE_ACQUISITION:
+    case SKERROW_MESSAGE_ACQUISITION:
       check(value == (serverStatus.acquisitionActive ? 1 : 0));
       break;
-    case NIKON_MESSAGE_LASERPOWER:
+    case SKERROW_MESSAGE_LASERPOWER:
       check(value == (serverStatus.laserPowerOn ? 1 : 0));
       break;
-    case NIKON_MESSAGE_INTERVAL:
+    case SKERROW_MESSAGE_INTERVAL:
       check(value == static_cast<std::uint32_t>(serverStatus.cameraInterval));
       break;
-    case NIKON_MESSAGE_IMAGECOUNT:
+    case SKERROW_MESSAGE_IMAGECOUNT:
       check(value == serverStatus.imageCount);
       break;
-    case NIKON_MESSAGE_TRIGGERCOUNT:
+    case SKERROW_MESSAGE_TRIGGERCOUNT:
       check(value == serverStatus.triggerCount);
       break;
-    case NIKON_MESSAGE_FILEPREFIX:
-      check(length == kNikonTextField);
-      check(terminatedWithin(reinterpret_cast<const char*>(reply + kNikonHeaderLength),
-                             kNikonTextField));
-      check(std::strcmp(reinterpret_cast<const char*>(reply + kNikonHeaderLength),
+    case SKERROW_MESSAGE_FILEPREFIX:
+      check(length == kTextField);
+      check(terminatedWithin(reinterpret_cast<const char*>(reply + kHeaderLength), kTextField));
+      check(std::strcmp(reinterpret_cast<const char*>(reply + kHeaderLength),
                         serverStatus.cameraFilePrefix) == 0);
       break;
-    case NIKON_MESSAGE_INIFILE:
-      check(length == kNikonTextField);
-      check(terminatedWithin(reinterpret_cast<const char*>(reply + kNikonHeaderLength),
-                             kNikonTextField));
+    case SKERROW_MESSAGE_INIFILE:
+      check(length == kTextField);
+      check(terminatedWithin(reinterpret_cast<const char*>(reply + kHeaderLength), kTextField));
       break;
-    case NIKON_MESSAGE_TRIGGERPORT:
-      check(length == kNikonTriggerPortPayload);
-      check(terminatedWithin(reinterpret_cast<const char*>(reply + kNikonHeaderLength),
-                             kNikonPortNameField));
+    case SKERROW_MESSAGE_TRIGGERPORT:
+      check(length == kTriggerPortPayload);
+      check(terminatedWithin(reinterpret_cast<const char*>(reply + kHeaderLength), kPortNameField));
       break;
     default:
       break;
@@ -185,33 +183,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t count = static_cast<std::uint32_t>(size - 1);
   std::unique_ptr<unsigned char[]> bytes(new unsigned char[count == 0 ? 1 : count]);
   if (count != 0) std::memcpy(bytes.get(), data + 1, count);
-  processNikonMessage(bytes.get(), count);
+  processCommandMessage(bytes.get(), count);
 
   // What the request may change, read from the bytes that count.
-  const bool wellFormed = count >= 2 && wire::readU16(bytes.get()) == kNikonSignature;
+  const bool wellFormed = count >= 2 && wire::readU16(bytes.get()) == kSignature;
   const std::uint16_t type = count >= 6 ? wire::readU16(bytes.get() + 4) : 0;
   const std::uint8_t action = count >= 4 ? bytes[3] : 0;
-  const bool set = wellFormed && action == NIKON_ACTION_SET;
+  const bool set = wellFormed && action == SKERROW_ACTION_SET;
 
   check(terminatedWithin(serverStatus.cameraFilePrefix, kPrefixSize));
-  if (!(set && type == NIKON_MESSAGE_FILEPREFIX)) {
+  if (!(set && type == SKERROW_MESSAGE_FILEPREFIX)) {
     check(std::strcmp(serverStatus.cameraFilePrefix, before.cameraFilePrefix) == 0);
   }
-  if (!(set && type == NIKON_MESSAGE_ACQUISITION)) {
+  if (!(set && type == SKERROW_MESSAGE_ACQUISITION)) {
     check(serverStatus.acquisitionActive == before.acquisitionActive);
   }
-  if (!(set && type == NIKON_MESSAGE_LASERPOWER)) {
+  if (!(set && type == SKERROW_MESSAGE_LASERPOWER)) {
     check(serverStatus.laserPowerOn == before.laserPowerOn);
   }
-  if (!(set && type == NIKON_MESSAGE_PRETRIGGER)) {
+  if (!(set && type == SKERROW_MESSAGE_PRETRIGGER)) {
     check(serverStatus.cameraPreTrigger == before.cameraPreTrigger);
   }
-  if (!(set && type == NIKON_MESSAGE_INTERVAL)) {
+  if (!(set && type == SKERROW_MESSAGE_INTERVAL)) {
     check(serverStatus.cameraInterval == before.cameraInterval);
   }
   // Without a camera nothing can connect.
   check(!serverStatus.cameraConnected || before.cameraConnected);
-  if (!(set && type == NIKON_MESSAGE_CONNECT)) {
+  if (!(set && type == SKERROW_MESSAGE_CONNECT)) {
     check(serverStatus.cameraConnected == before.cameraConnected);
   }
   check(serverStatus.triggerCount == before.triggerCount);
@@ -225,10 +223,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (queuedBefore == 0) {
     // Every well-formed get or set is answered, and so is every unknown
     // type; a known type with another action is not.
-    const bool answered = wellFormed && (!knownType(type) || action <= NIKON_ACTION_SET);
+    const bool answered = wellFormed && (!knownType(type) || action <= SKERROW_ACTION_SET);
     check(queued == (answered ? 1u : 0u));
     if (queued == 1) {
-      unsigned char reply[kNikonMaxMessage];
+      unsigned char reply[kMaxMessage];
       std::uint32_t replyCount = 0;
       check(messageQueue->popReply(reply, &replyCount));
       checkReply(reply, replyCount, type);

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   jpegtest::TiffBuilder t(true);
   const int ifd0 = t.addDirectory();
   const int exif = t.addDirectory();
-  t.addAscii(ifd0, 0x010F, "NIKON");
+  t.addAscii(ifd0, 0x010F, "VENDOR");
   t.addShort(ifd0, 0x0112, 1);
   t.addLink(ifd0, 0x8769, exif);
   t.addRational(exif, 0x829A, 1, 250);

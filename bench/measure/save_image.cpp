@@ -31,9 +31,9 @@ bool deliver(const std::vector<unsigned char>& image) {
   for (std::uint32_t offset = 0; offset < total && ok; offset += kChunkBytes) {
     const std::uint32_t length = total - offset < kChunkBytes ? total - offset : kChunkBytes;
     FileDataInfo info = {
-        MAID_DATA_FILE | MAID_DATA_IMAGE, MAID_FILE_JPEG, total, offset, length, 0, 1};
+        MODULE_DATA_FILE | MODULE_DATA_IMAGE, MODULE_FILE_JPEG, total, offset, length, 0, 1};
     ok = DataProc(context, &info, const_cast<unsigned char*>(image.data()) + offset) ==
-         MAID_RESULT_OK;
+         MODULE_RESULT_OK;
   }
   releaseDataProcContext(context);
   return ok && savedFileRecord.saved;

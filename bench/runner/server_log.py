@@ -8,7 +8,7 @@ import re
 SENDING = "TriggerWorkerThread(): Sending Trigger after "
 NEXT_FILE = "TriggerWorkerThread(): Next File: "
 QUEUE_FULL = "TriggerWorkerThread(): ERROR Cannot Enqueue filename. Queue is full."
-GOT_FILE = "NikonWorkerThread(): GOT FILE ["
+GOT_FILE = "CameraWorkerThread(): GOT FILE ["
 
 _STAMP = re.compile(r"^[oc]*\[\d{8} \d\d:\d\d:\d\d\] ")
 

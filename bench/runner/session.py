@@ -10,7 +10,7 @@ import procs
 import server_log
 
 READY_LINES = (
-    "] NikonWorkerThread(): Connected to camera on thread start.\n",
+    "] CameraWorkerThread(): Connected to camera on thread start.\n",
     "] TriggerWorkerThread(): Laser power serial port configured and open",
     "] SocketInitialize(): listen() successful.\n",
 )

@@ -44,11 +44,11 @@ RIG_OPTIONS = ["--noise", "40"]
 CHUNK = "16384"
 INTERVAL_MS = 200
 
-CONNECTED = "NikonWorkerThread(): Connected to camera on thread start."
-NOT_CONNECTED = "NikonWorkerThread(): ERROR Failed to connect to camera on thread start."
+CONNECTED = "CameraWorkerThread(): Connected to camera on thread start."
+NOT_CONNECTED = "CameraWorkerThread(): ERROR Failed to connect to camera on thread start."
 LISTENING = "SocketInitialize(): listen() successful."
 BIND_FAILED = "SocketInitialize(): Error occurred while binding."
-GOT_FILE = "NikonWorkerThread(): GOT FILE ["
+GOT_FILE = "CameraWorkerThread(): GOT FILE ["
 CLIENT_IN = "AcceptConnections(): Client connected from:"
 CLIENT_OUT = "AcceptConnections(): Shutting down client"
 

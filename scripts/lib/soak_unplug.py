@@ -16,7 +16,7 @@ import time
 
 from soak_wire import CONNECT
 
-FAILED = "NikonWorkerThread(): Error: failed download image."
+FAILED = "CameraWorkerThread(): Error: failed download image."
 # Seconds from the failed download to connect 0, taken in turn; 15 names
 # last 3 s at 5 triggers/s.
 RECONNECT_DELAYS_S = [0.0, 5.0]

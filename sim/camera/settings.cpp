@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "camera/maid.h"
+#include "camera/module_api.h"
 
 namespace sim {
 namespace {
@@ -53,13 +53,13 @@ bool levels(const char* name, std::uint32_t* out) {
     if (comma == std::string::npos) comma = list.size();
     const std::string level = list.substr(start, comma - start);
     if (level == "module")
-      *out |= 1u << MAID_OBJECT_MODULE;
+      *out |= 1u << MODULE_OBJECT_MODULE;
     else if (level == "source")
-      *out |= 1u << MAID_OBJECT_SOURCE;
+      *out |= 1u << MODULE_OBJECT_SOURCE;
     else if (level == "item")
-      *out |= 1u << MAID_OBJECT_ITEM;
+      *out |= 1u << MODULE_OBJECT_ITEM;
     else if (level == "data")
-      *out |= 1u << MAID_OBJECT_DATA;
+      *out |= 1u << MODULE_OBJECT_DATA;
     else
       return bad(name, text);
     start = comma + 1;

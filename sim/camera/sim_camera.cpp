@@ -19,25 +19,25 @@ CapabilityInfo capability(std::uint32_t id, std::uint32_t type, std::uint32_t op
 
 }  // namespace
 
-std::unique_ptr<SimCamera> SimCamera::open(MaidObject* descriptor, std::int32_t* result) {
+std::unique_ptr<SimCamera> SimCamera::open(ModuleObject* descriptor, std::int32_t* result) {
   std::unique_ptr<SimCamera> camera(new SimCamera());
   if (!readSettings(&camera->settings_)) {
-    *result = MAID_RESULT_INVALID;
+    *result = MODULE_RESULT_INVALID;
     return nullptr;
   }
   if (!camera->trace_.open(camera->settings_.trace))
     std::fprintf(stderr, "Type0001.md3 (stand-in): cannot open trace file '%s'.\n",
                  camera->settings_.trace.c_str());
-  camera->trace_.line("call - %u 0x0 %u", MAID_CMD_OPEN, MAID_DATATYPE_OBJECT);
-  if ((camera->settings_.refuseOpen & (1u << MAID_OBJECT_MODULE)) != 0) {
-    camera->trace_.line("return %u %d", MAID_CMD_OPEN, MAID_RESULT_REFUSED);
-    *result = MAID_RESULT_REFUSED;
+  camera->trace_.line("call - %u 0x0 %u", MODULE_CMD_OPEN, MODULE_DATATYPE_OBJECT);
+  if ((camera->settings_.refuseOpen & (1u << MODULE_OBJECT_MODULE)) != 0) {
+    camera->trace_.line("return %u %d", MODULE_CMD_OPEN, MODULE_RESULT_REFUSED);
+    *result = MODULE_RESULT_REFUSED;
     return nullptr;
   }
   auto module = std::make_unique<SimObject>();
-  module->type = MAID_OBJECT_MODULE;
+  module->type = MODULE_OBJECT_MODULE;
   module->descriptor = descriptor;
-  descriptor->objectType = MAID_OBJECT_MODULE;
+  descriptor->objectType = MODULE_OBJECT_MODULE;
   descriptor->moduleData = 0;
   descriptor->refModule = module.get();
   camera->objects_[descriptor] = std::move(module);
@@ -47,14 +47,14 @@ std::unique_ptr<SimCamera> SimCamera::open(MaidObject* descriptor, std::int32_t*
   // the module's children itself.
   camera->scan(false);
   camera->announcedAttached_ = camera->attached_;
-  camera->trace_.line("return %u %d", MAID_CMD_OPEN, MAID_RESULT_OK);
-  *result = MAID_RESULT_OK;
+  camera->trace_.line("return %u %d", MODULE_CMD_OPEN, MODULE_RESULT_OK);
+  *result = MODULE_RESULT_OK;
   return camera;
 }
 
 SimCamera::~SimCamera() = default;
 
-std::int32_t SimCamera::call(MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+std::int32_t SimCamera::call(ModuleObject* object, std::uint32_t command, std::uint32_t parameter,
                              std::uint32_t dataType, void* data, CompletionProcType completion,
                              void* completionRef) {
   // Kept right on every way out, exceptions included.
@@ -69,10 +69,10 @@ std::int32_t SimCamera::call(MaidObject* object, std::uint32_t command, std::uin
   std::function<bool(std::int32_t*)> work;
   const std::int32_t result =
       target != nullptr ? dispatch(target, object, command, parameter, dataType, data, &work)
-                        : MAID_RESULT_INVALID;
+                        : MODULE_RESULT_INVALID;
   if (completion != nullptr) {
     Job job = {object, command, parameter, dataType, data, completion, completionRef, work};
-    if (result != MAID_RESULT_OK || !job.step) {
+    if (result != MODULE_RESULT_OK || !job.step) {
       job.step = [result](std::int32_t* out) {
         *out = result;
         return true;
@@ -89,69 +89,69 @@ std::int32_t SimCamera::call(MaidObject* object, std::uint32_t command, std::uin
   return result;
 }
 
-std::int32_t SimCamera::dispatch(SimObject* target, MaidObject* descriptor, std::uint32_t command,
+std::int32_t SimCamera::dispatch(SimObject* target, ModuleObject* descriptor, std::uint32_t command,
                                  std::uint32_t parameter, std::uint32_t dataType, void* data,
                                  std::function<bool(std::int32_t*)>* work) {
   (void)descriptor;
   switch (command) {
-    case MAID_CMD_PROCESS:
+    case MODULE_CMD_PROCESS:
       // Changes are announced only from the outermost call, so that events
       // are never fired again from inside an event procedure.
       if (depth_ == 1) scan(true);
       if (!finished_) process();
-      return MAID_RESULT_OK;
-    case MAID_CMD_OPEN:
+      return MODULE_RESULT_OK;
+    case MODULE_CMD_OPEN:
       return openChild(target, parameter, dataType, data);
-    case MAID_CMD_CLOSE:
+    case MODULE_CMD_CLOSE:
       return closeObject(target);
     default:
       break;
   }
   // A detached camera answers nothing but the removal of procedures, so
   // that the program can still close what it had open.
-  if (cameraGone(target) && !(command == MAID_CMD_CAP_SET && dataType == MAID_DATATYPE_NULL))
-    return MAID_RESULT_DEVICE_GONE;
+  if (cameraGone(target) && !(command == MODULE_CMD_CAP_SET && dataType == MODULE_DATATYPE_NULL))
+    return MODULE_RESULT_DEVICE_GONE;
   std::vector<CapabilityInfo> list;
   switch (command) {
-    case MAID_CMD_CAP_COUNT:
-      if (dataType != MAID_DATATYPE_UNSIGNED_PTR || data == nullptr) return MAID_RESULT_INVALID;
+    case MODULE_CMD_CAP_COUNT:
+      if (dataType != MODULE_DATATYPE_UNSIGNED_PTR || data == nullptr) return MODULE_RESULT_INVALID;
       *static_cast<std::uint32_t*>(data) = static_cast<std::uint32_t>(capabilities(target).size());
-      return MAID_RESULT_OK;
-    case MAID_CMD_CAP_LIST:
-      if (dataType != MAID_DATATYPE_CAP_INFO || data == nullptr) return MAID_RESULT_INVALID;
+      return MODULE_RESULT_OK;
+    case MODULE_CMD_CAP_LIST:
+      if (dataType != MODULE_DATATYPE_CAP_INFO || data == nullptr) return MODULE_RESULT_INVALID;
       if (restartsLeft_ > 0) {
         --restartsLeft_;
-        return MAID_RESULT_RESTART;
+        return MODULE_RESULT_RESTART;
       }
       list = capabilities(target);
       // A count that no longer matches means the list changed since it was
       // counted: start over.
-      if (parameter != list.size()) return MAID_RESULT_RESTART;
+      if (parameter != list.size()) return MODULE_RESULT_RESTART;
       std::memcpy(data, list.data(), list.size() * sizeof(CapabilityInfo));
-      return MAID_RESULT_OK;
-    case MAID_CMD_CAP_START: {
+      return MODULE_RESULT_OK;
+    case MODULE_CMD_CAP_START: {
       const CapabilityInfo* info = findCapability(target, parameter, &list);
-      if (info == nullptr || (info->operations & MAID_OP_START) == 0)
-        return MAID_RESULT_NOT_SUPPORTED;
+      if (info == nullptr || (info->operations & MODULE_OP_START) == 0)
+        return MODULE_RESULT_NOT_SUPPORTED;
       return startAcquire(target, work);
     }
-    case MAID_CMD_CAP_SET:
+    case MODULE_CMD_CAP_SET:
       return setCapability(target, parameter, dataType, data);
-    case MAID_CMD_CAP_GET:
+    case MODULE_CMD_CAP_GET:
       return getCapability(target, parameter, dataType, data);
-    case MAID_CMD_CAP_GET_ARRAY:
-      if (parameter != MAID_CAP_CHILDREN) return MAID_RESULT_NOT_SUPPORTED;
+    case MODULE_CMD_CAP_GET_ARRAY:
+      if (parameter != MODULE_CAP_CHILDREN) return MODULE_RESULT_NOT_SUPPORTED;
       return getChildrenArray(target, dataType, data);
-    case MAID_CMD_ENUM_CHILDREN:
+    case MODULE_CMD_ENUM_CHILDREN:
       *work = enumerateChildren(target);
-      return MAID_RESULT_OK;
+      return MODULE_RESULT_OK;
     default:
-      return MAID_RESULT_NOT_SUPPORTED;
+      return MODULE_RESULT_NOT_SUPPORTED;
   }
 }
 
 void SimCamera::runJob(Job job) {
-  std::int32_t result = MAID_RESULT_OK;
+  std::int32_t result = MODULE_RESULT_OK;
   while (!job.step(&result)) {
   }
   complete(job, result);
@@ -169,7 +169,7 @@ void SimCamera::process() {
   for (std::size_t pending = jobs_.size(); pending > 0 && !jobs_.empty() && !finished_; --pending) {
     Job job = std::move(jobs_.front());
     jobs_.pop_front();
-    std::int32_t result = MAID_RESULT_OK;
+    std::int32_t result = MODULE_RESULT_OK;
     if (job.step(&result))
       complete(job, result);
     else
@@ -181,26 +181,27 @@ void SimCamera::cancelAll() {
   while (!jobs_.empty()) {
     Job job = std::move(jobs_.front());
     jobs_.pop_front();
-    complete(job, MAID_RESULT_CANCELLED);
+    complete(job, MODULE_RESULT_CANCELLED);
   }
 }
 
 std::int32_t SimCamera::openChild(SimObject* parent, std::uint32_t id, std::uint32_t dataType,
                                   void* data) {
-  if (dataType != MAID_DATATYPE_OBJECT || data == nullptr) return MAID_RESULT_INVALID;
-  auto* descriptor = static_cast<MaidObject*>(data);
-  if (parent->type == MAID_OBJECT_DATA) return MAID_RESULT_NOT_SUPPORTED;
-  if (objects_.count(descriptor) != 0) return MAID_RESULT_INVALID;
+  if (dataType != MODULE_DATATYPE_OBJECT || data == nullptr) return MODULE_RESULT_INVALID;
+  auto* descriptor = static_cast<ModuleObject*>(data);
+  if (parent->type == MODULE_OBJECT_DATA) return MODULE_RESULT_NOT_SUPPORTED;
+  if (objects_.count(descriptor) != 0) return MODULE_RESULT_INVALID;
   const std::uint32_t type = parent->type + 1;
-  if ((settings_.refuseOpen & (1u << type)) != 0) return MAID_RESULT_REFUSED;
+  if ((settings_.refuseOpen & (1u << type)) != 0) return MODULE_RESULT_REFUSED;
   scan(false);
-  if (!attached_) return MAID_RESULT_DEVICE_GONE;
+  if (!attached_) return MODULE_RESULT_DEVICE_GONE;
   bool known = false;
-  if (type == MAID_OBJECT_SOURCE) known = id == SOURCE_ID;
-  if (type == MAID_OBJECT_ITEM) known = card_.find(id) != nullptr;
-  if (type == MAID_OBJECT_DATA)
-    known = (id == MAID_DATA_IMAGE || id == MAID_DATA_THUMBNAIL) && (settings_.dataTypes & id) != 0;
-  if (!known || findChild(parent, id) != nullptr) return MAID_RESULT_INVALID;
+  if (type == MODULE_OBJECT_SOURCE) known = id == SOURCE_ID;
+  if (type == MODULE_OBJECT_ITEM) known = card_.find(id) != nullptr;
+  if (type == MODULE_OBJECT_DATA)
+    known =
+        (id == MODULE_DATA_IMAGE || id == MODULE_DATA_THUMBNAIL) && (settings_.dataTypes & id) != 0;
+  if (!known || findChild(parent, id) != nullptr) return MODULE_RESULT_INVALID;
 
   auto child = std::make_unique<SimObject>();
   child->type = type;
@@ -212,10 +213,10 @@ std::int32_t SimCamera::openChild(SimObject* parent, std::uint32_t id, std::uint
   descriptor->refModule = child.get();
   objects_[descriptor] = std::move(child);
   // The program now knows these shots; only later ones are announced.
-  if (type == MAID_OBJECT_SOURCE)
+  if (type == MODULE_OBJECT_SOURCE)
     for (Shot& shot : card_.shots()) shot.announced = true;
-  if (type == MAID_OBJECT_ITEM) card_.find(id)->announced = true;
-  return MAID_RESULT_OK;
+  if (type == MODULE_OBJECT_ITEM) card_.find(id)->announced = true;
+  return MODULE_RESULT_OK;
 }
 
 std::int32_t SimCamera::closeObject(SimObject* object) {
@@ -225,7 +226,7 @@ std::int32_t SimCamera::closeObject(SimObject* object) {
     if (candidate->parent == object) children.push_back(candidate.get());
   for (SimObject* child : children) closeObject(child);
 
-  if (object->type == MAID_OBJECT_ITEM) {
+  if (object->type == MODULE_OBJECT_ITEM) {
     const Shot* shot = card_.find(object->id);
     // A shot leaves the card only once it was delivered whole.
     if (shot != nullptr && shot->delivered) {
@@ -234,145 +235,152 @@ std::int32_t SimCamera::closeObject(SimObject* object) {
       trace_.line("%s %s", erased ? "delete" : "cannot-delete", name.c_str());
     }
   }
-  const bool module = object->type == MAID_OBJECT_MODULE;
-  MaidObject* descriptor = object->descriptor;
+  const bool module = object->type == MODULE_OBJECT_MODULE;
+  ModuleObject* descriptor = object->descriptor;
   descriptor->refModule = nullptr;
   objects_.erase(descriptor);
   if (module) {
     finished_ = true;
     cancelAll();
   }
-  return MAID_RESULT_OK;
+  return MODULE_RESULT_OK;
 }
 
 std::int32_t SimCamera::setCapability(SimObject* object, std::uint32_t cap, std::uint32_t dataType,
                                       void* data) {
   std::vector<CapabilityInfo> list;
   const CapabilityInfo* info = findCapability(object, cap, &list);
-  if (info == nullptr || (info->operations & MAID_OP_SET) == 0) return MAID_RESULT_NOT_SUPPORTED;
+  if (info == nullptr || (info->operations & MODULE_OP_SET) == 0)
+    return MODULE_RESULT_NOT_SUPPORTED;
   CallbackRecord* record = nullptr;
   switch (cap) {
-    case MAID_CAP_PROGRESS_PROC:
+    case MODULE_CAP_PROGRESS_PROC:
       record = &object->progress;
       break;
-    case MAID_CAP_EVENT_PROC:
+    case MODULE_CAP_EVENT_PROC:
       record = &object->event;
       break;
-    case MAID_CAP_DATA_PROC:
+    case MODULE_CAP_DATA_PROC:
       record = &object->data;
       break;
-    case MAID_CAP_UI_REQUEST_PROC:
+    case MODULE_CAP_UI_REQUEST_PROC:
       record = &object->uiRequest;
       break;
-    case kNkMAIDCapability_ModuleMode: {
-      if (dataType != MAID_DATATYPE_UNSIGNED) return MAID_RESULT_INVALID;
+    case kCapabilityModuleMode: {
+      if (dataType != MODULE_DATATYPE_UNSIGNED) return MODULE_RESULT_INVALID;
       const auto mode = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(data));
-      if (mode > 1) return MAID_RESULT_INVALID;
+      if (mode > 1) return MODULE_RESULT_INVALID;
       moduleMode_ = mode;
-      return MAID_RESULT_OK;
+      return MODULE_RESULT_OK;
     }
     default:
-      return MAID_RESULT_NOT_SUPPORTED;
+      return MODULE_RESULT_NOT_SUPPORTED;
   }
-  if (dataType == MAID_DATATYPE_NULL) {
+  if (dataType == MODULE_DATATYPE_NULL) {
     *record = CallbackRecord{};
-    return MAID_RESULT_OK;
+    return MODULE_RESULT_OK;
   }
-  if (dataType != MAID_DATATYPE_CALLBACK || data == nullptr) return MAID_RESULT_INVALID;
+  if (dataType != MODULE_DATATYPE_CALLBACK || data == nullptr) return MODULE_RESULT_INVALID;
   *record = *static_cast<const CallbackRecord*>(data);
-  return MAID_RESULT_OK;
+  return MODULE_RESULT_OK;
 }
 
 std::int32_t SimCamera::getCapability(SimObject* object, std::uint32_t cap, std::uint32_t dataType,
                                       void* data) {
   std::vector<CapabilityInfo> list;
   const CapabilityInfo* info = findCapability(object, cap, &list);
-  if (info == nullptr || (info->operations & MAID_OP_GET) == 0) return MAID_RESULT_NOT_SUPPORTED;
-  if (data == nullptr) return MAID_RESULT_INVALID;
-  if (cap == MAID_CAP_CHILDREN) {
-    if (dataType != MAID_DATATYPE_ENUM) return MAID_RESULT_INVALID;
+  if (info == nullptr || (info->operations & MODULE_OP_GET) == 0)
+    return MODULE_RESULT_NOT_SUPPORTED;
+  if (data == nullptr) return MODULE_RESULT_INVALID;
+  if (cap == MODULE_CAP_CHILDREN) {
+    if (dataType != MODULE_DATATYPE_ENUM) return MODULE_RESULT_INVALID;
     const std::vector<std::uint32_t> ids = childIds(object);
     auto* value = static_cast<CapEnum*>(data);
     // Every field but the data pointer, which is the caller's.
-    value->valueType = MAID_DATATYPE_UNSIGNED;
+    value->valueType = MODULE_DATATYPE_UNSIGNED;
     value->elementCount = static_cast<std::uint32_t>(ids.size());
     value->currentIndex = 0;
     value->defaultIndex = 0;
     value->elementSize = sizeof(std::uint32_t);
-    return MAID_RESULT_OK;
+    return MODULE_RESULT_OK;
   }
-  if (dataType != MAID_DATATYPE_UNSIGNED_PTR) return MAID_RESULT_INVALID;
+  if (dataType != MODULE_DATATYPE_UNSIGNED_PTR) return MODULE_RESULT_INVALID;
   *static_cast<std::uint32_t*>(data) =
-      cap == MAID_CAP_DATA_TYPES ? settings_.dataTypes : moduleMode_;
-  return MAID_RESULT_OK;
+      cap == MODULE_CAP_DATA_TYPES ? settings_.dataTypes : moduleMode_;
+  return MODULE_RESULT_OK;
 }
 
 std::int32_t SimCamera::getChildrenArray(SimObject* object, std::uint32_t dataType, void* data) {
   std::vector<CapabilityInfo> list;
-  const CapabilityInfo* info = findCapability(object, MAID_CAP_CHILDREN, &list);
-  if (info == nullptr || (info->operations & MAID_OP_GET) == 0) return MAID_RESULT_NOT_SUPPORTED;
-  if (dataType != MAID_DATATYPE_ENUM || data == nullptr) return MAID_RESULT_INVALID;
+  const CapabilityInfo* info = findCapability(object, MODULE_CAP_CHILDREN, &list);
+  if (info == nullptr || (info->operations & MODULE_OP_GET) == 0)
+    return MODULE_RESULT_NOT_SUPPORTED;
+  if (dataType != MODULE_DATATYPE_ENUM || data == nullptr) return MODULE_RESULT_INVALID;
   auto* value = static_cast<CapEnum*>(data);
   void* elements = value->data;
   if (value->elementSize != sizeof(std::uint32_t) ||
       (value->elementCount > 0 && elements == nullptr))
-    return MAID_RESULT_INVALID;
+    return MODULE_RESULT_INVALID;
   const std::vector<std::uint32_t> ids = childIds(object);
   // Never more than the caller made room for; the oldest come first, and
   // later children are listed again on the next read.
   const std::size_t count = std::min<std::size_t>(value->elementCount, ids.size());
   if (count > 0) std::memcpy(elements, ids.data(), count * sizeof(std::uint32_t));
   value->elementCount = static_cast<std::uint32_t>(count);
-  return MAID_RESULT_OK;
+  return MODULE_RESULT_OK;
 }
 
 std::function<bool(std::int32_t*)> SimCamera::enumerateChildren(SimObject* object) {
-  MaidObject* descriptor = object->descriptor;
+  ModuleObject* descriptor = object->descriptor;
   return [this, descriptor](std::int32_t* result) {
     SimObject* target = find(descriptor);
     if (target == nullptr) {
-      *result = MAID_RESULT_CANCELLED;
+      *result = MODULE_RESULT_CANCELLED;
       return true;
     }
     const std::vector<std::uint32_t> ids = childIds(target);
-    if (target->type == MAID_OBJECT_MODULE) announcedAttached_ = attached_;
-    if (target->type == MAID_OBJECT_SOURCE)
+    if (target->type == MODULE_OBJECT_MODULE) announcedAttached_ = attached_;
+    if (target->type == MODULE_OBJECT_SOURCE)
       for (Shot& shot : card_.shots()) shot.announced = true;
     for (std::uint32_t id : ids) {
       target = find(descriptor);  // an event procedure may have closed it
       if (target == nullptr || finished_) break;
-      fireEvent(target, MAID_EVENT_ADD_CHILD, id);
+      fireEvent(target, MODULE_EVENT_ADD_CHILD, id);
     }
-    *result = MAID_RESULT_OK;
+    *result = MODULE_RESULT_OK;
     return true;
   };
 }
 
 std::vector<CapabilityInfo> SimCamera::capabilities(const SimObject* object) const {
   std::vector<CapabilityInfo> list = {
-      capability(MAID_CAP_PROGRESS_PROC, MAID_CAPTYPE_CALLBACK, MAID_OP_SET, "Progress procedure"),
-      capability(MAID_CAP_EVENT_PROC, MAID_CAPTYPE_CALLBACK, MAID_OP_SET, "Event procedure"),
+      capability(MODULE_CAP_PROGRESS_PROC, MODULE_CAPTYPE_CALLBACK, MODULE_OP_SET,
+                 "Progress procedure"),
+      capability(MODULE_CAP_EVENT_PROC, MODULE_CAPTYPE_CALLBACK, MODULE_OP_SET, "Event procedure"),
   };
   switch (object->type) {
-    case MAID_OBJECT_MODULE:
-      list.push_back(capability(MAID_CAP_UI_REQUEST_PROC, MAID_CAPTYPE_CALLBACK, MAID_OP_SET,
+    case MODULE_OBJECT_MODULE:
+      list.push_back(capability(MODULE_CAP_UI_REQUEST_PROC, MODULE_CAPTYPE_CALLBACK, MODULE_OP_SET,
                                 "UI request procedure"));
-      list.push_back(capability(MAID_CAP_CHILDREN, MAID_CAPTYPE_ENUM, MAID_OP_GET, "Cameras"));
-      list.push_back(capability(kNkMAIDCapability_ModuleMode, MAID_CAPTYPE_UNSIGNED,
-                                MAID_OP_GET | MAID_OP_SET, "Module mode"));
-      break;
-    case MAID_OBJECT_SOURCE:
-      list.push_back(capability(MAID_CAP_CHILDREN, MAID_CAPTYPE_ENUM, MAID_OP_GET, "Shots"));
-      break;
-    case MAID_OBJECT_ITEM:
-      list.push_back(capability(MAID_CAP_CHILDREN, MAID_CAPTYPE_ENUM, MAID_OP_GET, "Data objects"));
       list.push_back(
-          capability(MAID_CAP_DATA_TYPES, MAID_CAPTYPE_UNSIGNED, MAID_OP_GET, "Data types"));
+          capability(MODULE_CAP_CHILDREN, MODULE_CAPTYPE_ENUM, MODULE_OP_GET, "Cameras"));
+      list.push_back(capability(kCapabilityModuleMode, MODULE_CAPTYPE_UNSIGNED,
+                                MODULE_OP_GET | MODULE_OP_SET, "Module mode"));
       break;
-    case MAID_OBJECT_DATA:
+    case MODULE_OBJECT_SOURCE:
+      list.push_back(capability(MODULE_CAP_CHILDREN, MODULE_CAPTYPE_ENUM, MODULE_OP_GET, "Shots"));
+      break;
+    case MODULE_OBJECT_ITEM:
       list.push_back(
-          capability(MAID_CAP_DATA_PROC, MAID_CAPTYPE_CALLBACK, MAID_OP_SET, "Data procedure"));
-      list.push_back(capability(MAID_CAP_ACQUIRE, MAID_CAPTYPE_PROCESS, MAID_OP_START, "Acquire"));
+          capability(MODULE_CAP_CHILDREN, MODULE_CAPTYPE_ENUM, MODULE_OP_GET, "Data objects"));
+      list.push_back(
+          capability(MODULE_CAP_DATA_TYPES, MODULE_CAPTYPE_UNSIGNED, MODULE_OP_GET, "Data types"));
+      break;
+    case MODULE_OBJECT_DATA:
+      list.push_back(capability(MODULE_CAP_DATA_PROC, MODULE_CAPTYPE_CALLBACK, MODULE_OP_SET,
+                                "Data procedure"));
+      list.push_back(
+          capability(MODULE_CAP_ACQUIRE, MODULE_CAPTYPE_PROCESS, MODULE_OP_START, "Acquire"));
       break;
     default:
       break;
@@ -391,17 +399,17 @@ const CapabilityInfo* SimCamera::findCapability(const SimObject* object, std::ui
 std::vector<std::uint32_t> SimCamera::childIds(SimObject* object) {
   std::vector<std::uint32_t> ids;
   switch (object->type) {
-    case MAID_OBJECT_MODULE:
+    case MODULE_OBJECT_MODULE:
       scan(false);
       if (attached_) ids.push_back(SOURCE_ID);
       break;
-    case MAID_OBJECT_SOURCE:
+    case MODULE_OBJECT_SOURCE:
       scan(false);
       for (const Shot& shot : card_.shots()) ids.push_back(shot.id);
       break;
-    case MAID_OBJECT_ITEM:
-      if ((settings_.dataTypes & MAID_DATA_IMAGE) != 0) ids.push_back(MAID_DATA_IMAGE);
-      if ((settings_.dataTypes & MAID_DATA_THUMBNAIL) != 0) ids.push_back(MAID_DATA_THUMBNAIL);
+    case MODULE_OBJECT_ITEM:
+      if ((settings_.dataTypes & MODULE_DATA_IMAGE) != 0) ids.push_back(MODULE_DATA_IMAGE);
+      if ((settings_.dataTypes & MODULE_DATA_THUMBNAIL) != 0) ids.push_back(MODULE_DATA_THUMBNAIL);
       break;
     default:
       break;
@@ -421,7 +429,7 @@ void SimCamera::scan(bool announce) {
   if (present != announcedAttached_) {
     announcedAttached_ = present;
     if (SimObject* module = moduleObject()) {
-      fireEvent(module, present ? MAID_EVENT_ADD_CHILD : MAID_EVENT_REMOVE_CHILD, SOURCE_ID);
+      fireEvent(module, present ? MODULE_EVENT_ADD_CHILD : MODULE_EVENT_REMOVE_CHILD, SOURCE_ID);
     }
     if (!present) return;
   }
@@ -441,12 +449,12 @@ void SimCamera::scan(bool announce) {
   for (std::uint32_t id : removed) {
     source = finished_ ? nullptr : findChild(moduleObject(), SOURCE_ID);
     if (source == nullptr) return;
-    fireEvent(source, MAID_EVENT_REMOVE_CHILD, id);
+    fireEvent(source, MODULE_EVENT_REMOVE_CHILD, id);
   }
   for (std::uint32_t id : added) {
     source = finished_ ? nullptr : findChild(moduleObject(), SOURCE_ID);
     if (source == nullptr) return;
-    fireEvent(source, MAID_EVENT_ADD_CHILD, id);
+    fireEvent(source, MODULE_EVENT_ADD_CHILD, id);
   }
 }
 
@@ -459,10 +467,10 @@ void SimCamera::fireEvent(SimObject* object, std::uint32_t event, std::uint32_t 
 }
 
 bool SimCamera::cameraGone(const SimObject* object) const {
-  return object->type != MAID_OBJECT_MODULE && (unplugged_ || !Card::present(settings_.card));
+  return object->type != MODULE_OBJECT_MODULE && (unplugged_ || !Card::present(settings_.card));
 }
 
-SimObject* SimCamera::find(MaidObject* descriptor) {
+SimObject* SimCamera::find(ModuleObject* descriptor) {
   // Looked up by the caller's descriptor, never through refModule, so that a
   // stale or foreign descriptor is refused instead of followed.
   const auto it = objects_.find(descriptor);
@@ -478,19 +486,19 @@ SimObject* SimCamera::findChild(const SimObject* parent, std::uint32_t id) {
 
 SimObject* SimCamera::moduleObject() {
   for (auto& [descriptor, object] : objects_)
-    if (object->type == MAID_OBJECT_MODULE) return object.get();
+    if (object->type == MODULE_OBJECT_MODULE) return object.get();
   return nullptr;
 }
 
 const char* SimCamera::label(const SimObject* object, char (&buffer)[48]) const {
   if (object == nullptr) return "?";
   switch (object->type) {
-    case MAID_OBJECT_MODULE:
+    case MODULE_OBJECT_MODULE:
       return "module";
-    case MAID_OBJECT_SOURCE:
+    case MODULE_OBJECT_SOURCE:
       std::snprintf(buffer, sizeof buffer, "source:%u", object->id);
       return buffer;
-    case MAID_OBJECT_ITEM:
+    case MODULE_OBJECT_ITEM:
       std::snprintf(buffer, sizeof buffer, "item:%u", object->id);
       return buffer;
     default:

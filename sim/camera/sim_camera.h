@@ -5,7 +5,7 @@
 // processing call.
 //
 // Calls come from one thread at a time. The program's procedures are called
-// on that thread, inside MAIDEntryPoint, and may call MAIDEntryPoint again.
+// on that thread, inside ModuleEntryPoint, and may call ModuleEntryPoint again.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "camera/maid.h"
+#include "camera/module_api.h"
 #include "card.h"
 #include "settings.h"
 #include "trace.h"
@@ -25,9 +25,9 @@ namespace sim {
 constexpr std::uint32_t SOURCE_ID = 1;
 
 struct SimObject {
-  std::uint32_t type = 0;  // MAID_OBJECT_*
+  std::uint32_t type = 0;  // MODULE_OBJECT_*
   std::uint32_t id = 0;    // module 0; source SOURCE_ID; item: shot ID; data: data type
-  MaidObject* descriptor = nullptr;
+  ModuleObject* descriptor = nullptr;
   SimObject* parent = nullptr;
   CallbackRecord progress = {};
   CallbackRecord event = {};
@@ -39,10 +39,10 @@ class SimCamera {
  public:
   // Opens the module object into descriptor. Returns nullptr and sets
   // *result when the settings are unusable or the open is refused.
-  static std::unique_ptr<SimCamera> open(MaidObject* descriptor, std::int32_t* result);
+  static std::unique_ptr<SimCamera> open(ModuleObject* descriptor, std::int32_t* result);
   ~SimCamera();
 
-  std::int32_t call(MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+  std::int32_t call(ModuleObject* object, std::uint32_t command, std::uint32_t parameter,
                     std::uint32_t dataType, void* data, CompletionProcType completion,
                     void* completionRef);
 
@@ -55,7 +55,7 @@ class SimCamera {
   // Pending work of a command: step() runs one piece and returns true when
   // the command is done, with its result in *result.
   struct Job {
-    MaidObject* object;
+    ModuleObject* object;
     std::uint32_t command, parameter, dataType;
     void* data;
     CompletionProcType completion;
@@ -65,7 +65,7 @@ class SimCamera {
 
   SimCamera() = default;
 
-  std::int32_t dispatch(SimObject* object, MaidObject* descriptor, std::uint32_t command,
+  std::int32_t dispatch(SimObject* object, ModuleObject* descriptor, std::uint32_t command,
                         std::uint32_t parameter, std::uint32_t dataType, void* data,
                         std::function<bool(std::int32_t*)>* work);
   void runJob(Job job);
@@ -95,7 +95,7 @@ class SimCamera {
   void fireEvent(SimObject* object, std::uint32_t event, std::uint32_t data);
   bool cameraGone(const SimObject* object) const;
 
-  SimObject* find(MaidObject* descriptor);
+  SimObject* find(ModuleObject* descriptor);
   SimObject* findChild(const SimObject* parent, std::uint32_t id);
   SimObject* moduleObject();
   const char* label(const SimObject* object, char (&buffer)[48]) const;
@@ -103,7 +103,7 @@ class SimCamera {
   Settings settings_;
   Trace trace_;
   Card card_;
-  std::map<MaidObject*, std::unique_ptr<SimObject>> objects_;
+  std::map<ModuleObject*, std::unique_ptr<SimObject>> objects_;
   std::deque<Job> jobs_;
   int depth_ = 0;
   bool finished_ = false;

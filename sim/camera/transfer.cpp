@@ -20,12 +20,12 @@ constexpr std::uint32_t THUMB_HEIGHT = 120;
 constexpr std::uint32_t THUMB_ROW_BYTES = THUMB_WIDTH * 3;
 
 struct TransferState {
-  MaidObject* descriptor = nullptr;
+  ModuleObject* descriptor = nullptr;
   std::uint32_t itemId = 0;
   bool image = false;  // the image data object (its delivery takes the shot off the card)
   bool raw = false;    // ImageDataInfo instead of FileDataInfo
   std::uint32_t type = 0;
-  std::uint32_t fileDataType = MAID_FILE_OTHER;
+  std::uint32_t fileDataType = MODULE_FILE_OTHER;
   std::vector<unsigned char> bytes;
   std::size_t offset = 0;
   bool started = false;
@@ -49,11 +49,11 @@ std::uint32_t fileDataTypeFor(const std::string& name) {
   if (dot != std::string::npos) extension = name.substr(dot);
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (extension == ".jpg" || extension == ".jpeg") return MAID_FILE_JPEG;
-  if (extension == ".tif" || extension == ".tiff") return MAID_FILE_TIFF;
-  if (extension == ".nef") return MAID_FILE_NEF;
-  if (extension == ".ndf") return MAID_FILE_NDF;
-  return MAID_FILE_OTHER;
+  if (extension == ".jpg" || extension == ".jpeg") return MODULE_FILE_JPEG;
+  if (extension == ".tif" || extension == ".tiff") return MODULE_FILE_TIFF;
+  if (extension == ".nef") return MODULE_FILE_NEF;
+  if (extension == ".ndf") return MODULE_FILE_NDF;
+  return MODULE_FILE_OTHER;
 }
 
 std::vector<unsigned char> thumbnailPixels() {
@@ -71,36 +71,36 @@ std::vector<unsigned char> thumbnailPixels() {
 void callProgress(const SimObject* object, std::uint32_t done, std::uint32_t total) {
   const CallbackRecord record = object->progress;
   if (record.procedure != nullptr)
-    reinterpret_cast<ProgressProcType>(record.procedure)(MAID_CMD_CAP_START, MAID_CAP_ACQUIRE,
+    reinterpret_cast<ProgressProcType>(record.procedure)(MODULE_CMD_CAP_START, MODULE_CAP_ACQUIRE,
                                                          record.reference, done, total);
 }
 
 }  // namespace
 
 std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::int32_t*)>* work) {
-  if (object->type != MAID_OBJECT_DATA) return MAID_RESULT_NOT_SUPPORTED;
-  if (object->data.procedure == nullptr) return MAID_RESULT_INVALID;
+  if (object->type != MODULE_OBJECT_DATA) return MODULE_RESULT_NOT_SUPPORTED;
+  if (object->data.procedure == nullptr) return MODULE_RESULT_INVALID;
   const Shot* shot = card_.find(object->parent->id);
-  if (shot == nullptr) return MAID_RESULT_DEVICE_GONE;
+  if (shot == nullptr) return MODULE_RESULT_DEVICE_GONE;
 
   auto state = std::make_shared<TransferState>();
   state->descriptor = object->descriptor;
   state->itemId = shot->id;
-  if (object->id == MAID_DATA_IMAGE) {
+  if (object->id == MODULE_DATA_IMAGE) {
     state->image = true;
-    state->type = MAID_DATA_FILE | MAID_DATA_IMAGE;
+    state->type = MODULE_DATA_FILE | MODULE_DATA_IMAGE;
     state->fileDataType = fileDataTypeFor(shot->name);
     std::ifstream in(settings_.card + "/" + shot->name, std::ios::binary);
-    if (!in) return MAID_RESULT_DELIVERY_FAILED;
+    if (!in) return MODULE_RESULT_DELIVERY_FAILED;
     state->bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) return MAID_RESULT_DELIVERY_FAILED;
+    if (in.bad()) return MODULE_RESULT_DELIVERY_FAILED;
   } else if (settings_.rawThumbnail) {
     state->raw = true;
-    state->type = MAID_DATA_THUMBNAIL;
+    state->type = MODULE_DATA_THUMBNAIL;
     state->bytes = thumbnailPixels();
   } else {
     // The thumbnail as a file: a binary PPM, "other data" to the program.
-    state->type = MAID_DATA_FILE | MAID_DATA_THUMBNAIL;
+    state->type = MODULE_DATA_FILE | MODULE_DATA_THUMBNAIL;
     const std::string header = "P6 160 120 255\n";
     state->bytes.assign(header.begin(), header.end());
     const std::vector<unsigned char> pixels = thumbnailPixels();
@@ -111,11 +111,11 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
     TransferState& s = *state;
     SimObject* target = find(s.descriptor);
     if (target == nullptr) {
-      *result = MAID_RESULT_CANCELLED;
+      *result = MODULE_RESULT_CANCELLED;
       return true;
     }
     if (cameraGone(target)) {
-      *result = MAID_RESULT_DEVICE_GONE;
+      *result = MODULE_RESULT_DEVICE_GONE;
       return true;
     }
     if (!s.started) {
@@ -124,21 +124,21 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
       callProgress(target, 0, 0);
       if (settings_.uiRequest) {
         const std::uint32_t answer = askUser();
-        if (answer == MAID_ANSWER_CANCEL || answer == MAID_ANSWER_NO) {
-          *result = MAID_RESULT_CANCELLED;
+        if (answer == MODULE_ANSWER_CANCEL || answer == MODULE_ANSWER_NO) {
+          *result = MODULE_RESULT_CANCELLED;
           return true;
         }
       }
       target = find(s.descriptor);  // the procedures above may close it
       if (target == nullptr) {
-        *result = MAID_RESULT_CANCELLED;
+        *result = MODULE_RESULT_CANCELLED;
         return true;
       }
     }
     if (settings_.fail && failuresLeft_ > 0 && s.offset >= settings_.failAfter) {
       --failuresLeft_;
       trace_.line("fail-delivery %lu", static_cast<unsigned long>(s.offset));
-      *result = MAID_RESULT_DELIVERY_FAILED;
+      *result = MODULE_RESULT_DELIVERY_FAILED;
       return true;
     }
     if ((settings_.unplug && !unplugDone_ && s.offset >= settings_.unplugAfter) ||
@@ -148,7 +148,7 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
       unplugDone_ = true;
       unplugged_ = true;
       trace_.line("unplug %lu", static_cast<unsigned long>(s.offset));
-      *result = MAID_RESULT_DEVICE_GONE;
+      *result = MODULE_RESULT_DEVICE_GONE;
       return true;
     }
     if (settings_.rate > 0) {
@@ -189,7 +189,7 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
       file.removeObject = s.image && settings_.removeFlag ? 1 : 0;
     }
     const CallbackRecord record = target->data;
-    std::int32_t delivered = MAID_RESULT_INVALID;
+    std::int32_t delivered = MODULE_RESULT_INVALID;
     if (record.procedure != nullptr)
       delivered = reinterpret_cast<DataProcType>(record.procedure)(record.reference, info,
                                                                    s.bytes.data() + s.offset);
@@ -199,7 +199,7 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
     trace_.line("data %s %lu %lu %lu %d", label(target, name), static_cast<unsigned long>(s.offset),
                 static_cast<unsigned long>(length), static_cast<unsigned long>(total),
                 static_cast<int>(delivered));
-    if (delivered != MAID_RESULT_OK) {
+    if (delivered != MODULE_RESULT_OK) {
       *result = delivered;  // the shot stays on the card
       return true;
     }
@@ -209,16 +209,16 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
     if (s.image) {
       if (Shot* delivered_shot = card_.find(s.itemId)) delivered_shot->delivered = true;
     }
-    *result = MAID_RESULT_OK;
+    *result = MODULE_RESULT_OK;
     return true;
   };
-  return MAID_RESULT_OK;
+  return MODULE_RESULT_OK;
 }
 
 std::uint32_t SimCamera::askUser() {
   SimObject* module = moduleObject();
   const CallbackRecord record = module != nullptr ? module->uiRequest : CallbackRecord{};
-  std::uint32_t answer = MAID_ANSWER_NONE;
+  std::uint32_t answer = MODULE_ANSWER_NONE;
   if (record.procedure != nullptr) {
     UIRequestInfo request = {settings_.uiRequestType, 0, 0, "The camera asks for an answer.",
                              "Injected by SKERROW_CAM_UI_REQUEST."};

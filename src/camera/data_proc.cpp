@@ -57,7 +57,7 @@ Gathered gather(DataProcContext& context, std::uint64_t total, std::uint64_t chu
   }
   if (context.buffer == nullptr) {
     std::puts("There is not enough memory.");
-    *result = MAID_RESULT_NO_MEMORY;
+    *result = MODULE_RESULT_NO_MEMORY;
     return Gathered::FAILED;
   }
   // Never write past the buffer: a chunk that does not fit, or chunk bytes
@@ -67,7 +67,7 @@ Gathered gather(DataProcContext& context, std::uint64_t total, std::uint64_t chu
                  static_cast<unsigned>(context.byteCount),
                  static_cast<unsigned>(context.bufferSize));
     dropBuffer(context);
-    *result = MAID_RESULT_CANNOT_SAVE;
+    *result = MODULE_RESULT_CANNOT_SAVE;
     return Gathered::FAILED;
   }
   if (chunkBytes > 0) std::memcpy(context.buffer + context.byteCount, data, chunkBytes);
@@ -76,7 +76,7 @@ Gathered gather(DataProcContext& context, std::uint64_t total, std::uint64_t chu
 }
 
 void noteRemoval(std::uint32_t type, std::uint32_t removeObject) {
-  if (removeObject != 0 && (type & MAID_DATA_IMAGE) != 0) removeItemFlag = true;
+  if (removeObject != 0 && (type & MODULE_DATA_IMAGE) != 0) removeItemFlag = true;
 }
 
 // Writes the gathered object under name, empties the context and records the
@@ -93,25 +93,25 @@ std::int32_t save(DataProcContext& context, const char* name, bool reportOpenFai
       copyName(savedFileRecord.name, name);
       copyName(savedFileName, name);
       noteRemoval(type, removeObject);
-      return MAID_RESULT_OK;
+      return MODULE_RESULT_OK;
     case camera::WriteResult::CANNOT_OPEN:
       if (reportOpenFailure)
         std::fprintf(stderr, "ERROR: Cannot open file for writing [%s].\n", name);
-      return MAID_RESULT_CANNOT_SAVE;
+      return MODULE_RESULT_CANNOT_SAVE;
     case camera::WriteResult::CANNOT_WRITE:
       std::fprintf(stderr, "ERROR: Cannot write file [%s].\n", name);
-      return MAID_RESULT_CANNOT_SAVE;
+      return MODULE_RESULT_CANNOT_SAVE;
   }
-  return MAID_RESULT_CANNOT_SAVE;
+  return MODULE_RESULT_CANNOT_SAVE;
 }
 
 std::int32_t fileData(DataProcContext& context, const FileDataInfo& info, const void* data) {
-  std::int32_t result = MAID_RESULT_OK;
+  std::int32_t result = MODULE_RESULT_OK;
   switch (gather(context, info.totalLength, info.length, data, &result)) {
     case Gathered::FAILED:
       return result;
     case Gathered::INCOMPLETE:
-      return MAID_RESULT_OK;
+      return MODULE_RESULT_OK;
     case Gathered::COMPLETE:
       break;
   }
@@ -122,7 +122,7 @@ std::int32_t fileData(DataProcContext& context, const FileDataInfo& info, const 
   char name[camera::FILE_NAME_BUFFER];
   if (camera::chooseImageFileName(imageBaseName, extension, name) != camera::NameResult::FOUND) {
     dropBuffer(context);
-    return MAID_RESULT_CANNOT_SAVE;
+    return MODULE_RESULT_CANNOT_SAVE;
   }
   return save(context, name, true, info.type, info.removeObject);
 }
@@ -131,22 +131,22 @@ std::int32_t rawData(DataProcContext& context, const ImageDataInfo& info, const 
   // 64-bit products: rows x row bytes can pass 32 bits.
   const std::uint64_t total = std::uint64_t{info.totalHeight} * info.rowBytes;
   const std::uint64_t chunkBytes = std::uint64_t{info.rectHeight} * info.rowBytes;
-  std::int32_t result = MAID_RESULT_OK;
+  std::int32_t result = MODULE_RESULT_OK;
   switch (gather(context, total, chunkBytes, data, &result)) {
     case Gathered::FAILED:
       return result;
     case Gathered::INCOMPLETE:
-      return MAID_RESULT_OK;
+      return MODULE_RESULT_OK;
     case Gathered::COMPLETE:
       break;
   }
-  const char* stem = (info.type & MAID_DATA_IMAGE) != 0       ? "Image"
-                     : (info.type & MAID_DATA_THUMBNAIL) != 0 ? "Thumb"
-                                                              : "Unknown";
+  const char* stem = (info.type & MODULE_DATA_IMAGE) != 0       ? "Image"
+                     : (info.type & MODULE_DATA_THUMBNAIL) != 0 ? "Thumb"
+                                                                : "Unknown";
   char name[camera::FILE_NAME_BUFFER];
   if (camera::chooseRawFileName(stem, name) != camera::NameResult::FOUND) {
     dropBuffer(context);
-    return MAID_RESULT_CANNOT_SAVE;
+    return MODULE_RESULT_CANNOT_SAVE;
   }
   return save(context, name, false, info.type, info.removeObject);
 }
@@ -155,11 +155,11 @@ std::int32_t rawData(DataProcContext& context, const ImageDataInfo& info, const 
 
 std::int32_t DataProc(void* reference, void* info, void* data) {
   auto* context = static_cast<DataProcContext*>(reference);
-  if (context == nullptr || info == nullptr) return MAID_RESULT_CANNOT_SAVE;
+  if (context == nullptr || info == nullptr) return MODULE_RESULT_CANNOT_SAVE;
   // The records are read by copy: the module's pointer need not be aligned.
   std::uint32_t type = 0;
   std::memcpy(&type, info, sizeof type);
-  if ((type & MAID_DATA_FILE) != 0) {
+  if ((type & MODULE_DATA_FILE) != 0) {
     FileDataInfo file;
     std::memcpy(&file, info, sizeof file);
     return fileData(*context, file, data);

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "camera/maid.h"
+#include "camera/module_api.h"
 #include "core/image_names.h"
 
 // The reference of DataProc for one acquisition. The acquisition makes it
@@ -46,7 +46,7 @@ extern SavedFileRecord savedFileRecord;
 void clearSavedFileRecord();
 
 // The data procedure (DataProcType). reference is the DataProcContext, info
-// a FileDataInfo or an ImageDataInfo (by the MAID_DATA_FILE bit of its first
+// a FileDataInfo or an ImageDataInfo (by the MODULE_DATA_FILE bit of its first
 // field), data this chunk's bytes. Results:
 //   0     the chunk was stored; when it completed the object, the object was
 //         saved (savedFileName and savedFileRecord name it);

@@ -3,7 +3,7 @@
 // object, the UI request procedure. Each is registered with its object's
 // ObjectRecord as reference. They print straight to standard output.
 //
-// Camera worker thread only: the module calls them inside MAIDEntryPoint,
+// Camera worker thread only: the module calls them inside ModuleEntryPoint,
 // mostly inside the polling calls of waitForCompletion; they change the
 // record tree without a lock.
 #pragma once
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "camera/maid.h"
+#include "camera/module_api.h"
 
 // Event procedures (EventProcType) of module, source, item and data
 // objects. data is a child ID for add-child and remove-child, a capability

@@ -8,7 +8,7 @@
 
 std::uint32_t completionPollLimit = DEFAULT_COMPLETION_POLL_LIMIT;
 
-void CompletionProc(MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+void CompletionProc(ModuleObject* object, std::uint32_t command, std::uint32_t parameter,
                     std::uint32_t dataType, void* data, void* reference, std::int32_t result) {
   (void)object;
   (void)command;
@@ -25,16 +25,16 @@ void CompletionProc(MaidObject* object, std::uint32_t command, std::uint32_t par
   delete context;
 }
 
-bool waitForCompletion(MaidObject* descriptor, const std::uint32_t* doneCounter) {
+bool waitForCompletion(ModuleObject* descriptor, const std::uint32_t* doneCounter) {
   if (*doneCounter != 0) return true;
   // Bounded: a module that loses a completion must not stop the camera
   // thread, and with it every command, for good. The bound counts polling
   // calls, not time, so that an operator answering a UI request inside a
   // polling call does not use it up.
   for (std::uint32_t polls = 0; polls < completionPollLimit; ++polls) {
-    const std::int32_t result =
-        callModule(descriptor, MAID_CMD_PROCESS, 0, MAID_DATATYPE_NULL, nullptr, nullptr, nullptr);
-    if (!maidSucceeded(MAID_CMD_PROCESS, result)) {
+    const std::int32_t result = callModule(descriptor, MODULE_CMD_PROCESS, 0, MODULE_DATATYPE_NULL,
+                                           nullptr, nullptr, nullptr);
+    if (!moduleSucceeded(MODULE_CMD_PROCESS, result)) {
       if (*doneCounter != 0) return true;
       std::printf("waitForCompletion(): ERROR The module stopped processing; command given up.\n");
       return false;
@@ -48,7 +48,7 @@ bool waitForCompletion(MaidObject* descriptor, const std::uint32_t* doneCounter)
   return false;
 }
 
-std::int32_t issueWaitedCommand(MaidObject* descriptor, std::uint32_t command,
+std::int32_t issueWaitedCommand(ModuleObject* descriptor, std::uint32_t command,
                                 std::uint32_t parameter, std::uint32_t dataType, void* data,
                                 DataProcContext* extra, bool* completed) {
   *completed = false;
@@ -59,7 +59,7 @@ std::int32_t issueWaitedCommand(MaidObject* descriptor, std::uint32_t command,
     delete context;
     releaseDataProcContext(extra);
     if (context == nullptr) std::puts("There is not enough memory");
-    return MAID_RESULT_INVALID;
+    return MODULE_RESULT_INVALID;
   }
   const std::int32_t result =
       callModule(descriptor, command, parameter, dataType, data, CompletionProc, context);
@@ -72,18 +72,19 @@ std::int32_t issueWaitedCommand(MaidObject* descriptor, std::uint32_t command,
   return result;
 }
 
-bool enumCapabilities(MaidObject* descriptor, std::vector<CapabilityInfo>* list) {
+bool enumCapabilities(ModuleObject* descriptor, std::vector<CapabilityInfo>* list) {
   for (;;) {
     std::uint32_t count = 0;
     bool completed = false;
-    const std::int32_t counted = issueWaitedCommand(
-        descriptor, MAID_CMD_CAP_COUNT, 0, MAID_DATATYPE_UNSIGNED_PTR, &count, nullptr, &completed);
-    if (counted == MAID_RESULT_RESTART && completed) continue;
-    if (!completed || (counted != MAID_RESULT_OK && counted != MAID_RESULT_ALSO_OK)) {
+    const std::int32_t counted =
+        issueWaitedCommand(descriptor, MODULE_CMD_CAP_COUNT, 0, MODULE_DATATYPE_UNSIGNED_PTR,
+                           &count, nullptr, &completed);
+    if (counted == MODULE_RESULT_RESTART && completed) continue;
+    if (!completed || (counted != MODULE_RESULT_OK && counted != MODULE_RESULT_ALSO_OK)) {
       list->clear();
       return false;
     }
-    if (counted == MAID_RESULT_ALSO_OK) {
+    if (counted == MODULE_RESULT_ALSO_OK) {
       list->clear();
       return true;
     }
@@ -100,43 +101,45 @@ bool enumCapabilities(MaidObject* descriptor, std::vector<CapabilityInfo>* list)
       return false;
     }
     const std::int32_t listed =
-        issueWaitedCommand(descriptor, MAID_CMD_CAP_LIST, count, MAID_DATATYPE_CAP_INFO,
+        issueWaitedCommand(descriptor, MODULE_CMD_CAP_LIST, count, MODULE_DATATYPE_CAP_INFO,
                            read.data(), nullptr, &completed);
-    if (listed == MAID_RESULT_RESTART && completed) continue;  // the count is read again
+    if (listed == MODULE_RESULT_RESTART && completed) continue;  // the count is read again
     if (!completed) {
       list->clear();
       return false;
     }
     *list = std::move(read);
-    return listed == MAID_RESULT_OK || listed == MAID_RESULT_ALSO_OK;
+    return listed == MODULE_RESULT_OK || listed == MODULE_RESULT_ALSO_OK;
   }
 }
 
 namespace {
 
-bool waitedSucceeds(MaidObject* descriptor, std::uint32_t command, std::uint32_t parameter,
+bool waitedSucceeds(ModuleObject* descriptor, std::uint32_t command, std::uint32_t parameter,
                     std::uint32_t dataType, void* data) {
   bool completed = false;
   const std::int32_t result =
       issueWaitedCommand(descriptor, command, parameter, dataType, data, nullptr, &completed);
-  return completed && result == MAID_RESULT_OK;
+  return completed && result == MODULE_RESULT_OK;
 }
 
 }  // namespace
 
-bool enumChildren(MaidObject* descriptor) {
-  return waitedSucceeds(descriptor, MAID_CMD_ENUM_CHILDREN, 0, MAID_DATATYPE_NULL, nullptr);
+bool enumChildren(ModuleObject* descriptor) {
+  return waitedSucceeds(descriptor, MODULE_CMD_ENUM_CHILDREN, 0, MODULE_DATATYPE_NULL, nullptr);
 }
 
-bool capGet(MaidObject* descriptor, std::uint32_t capability, std::uint32_t dataType, void* data) {
-  return waitedSucceeds(descriptor, MAID_CMD_CAP_GET, capability, dataType, data);
+bool capGet(ModuleObject* descriptor, std::uint32_t capability, std::uint32_t dataType,
+            void* data) {
+  return waitedSucceeds(descriptor, MODULE_CMD_CAP_GET, capability, dataType, data);
 }
 
-bool capSet(MaidObject* descriptor, std::uint32_t capability, std::uint32_t dataType, void* data) {
-  return waitedSucceeds(descriptor, MAID_CMD_CAP_SET, capability, dataType, data);
+bool capSet(ModuleObject* descriptor, std::uint32_t capability, std::uint32_t dataType,
+            void* data) {
+  return waitedSucceeds(descriptor, MODULE_CMD_CAP_SET, capability, dataType, data);
 }
 
-bool capGetChildrenArray(MaidObject* descriptor, CapEnum* list) {
-  return waitedSucceeds(descriptor, MAID_CMD_CAP_GET_ARRAY, MAID_CAP_CHILDREN, MAID_DATATYPE_ENUM,
-                        list);
+bool capGetChildrenArray(ModuleObject* descriptor, CapEnum* list) {
+  return waitedSucceeds(descriptor, MODULE_CMD_CAP_GET_ARRAY, MODULE_CAP_CHILDREN,
+                        MODULE_DATATYPE_ENUM, list);
 }

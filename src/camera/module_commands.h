@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "camera/data_proc.h"
-#include "camera/maid.h"
+#include "camera/module_api.h"
 
 // The completion reference of one waited command, made with new for the
 // command and freed by CompletionProc.
@@ -23,7 +23,7 @@ struct CompletionContext {
 
 // Completion procedure of every waited command: counts the completion in the
 // waiting routine's done-counter, then frees the context and its extra block.
-void CompletionProc(MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+void CompletionProc(ModuleObject* object, std::uint32_t command, std::uint32_t parameter,
                     std::uint32_t dataType, void* data, void* reference, std::int32_t result);
 
 // How many polling calls waitForCompletion makes without seeing the
@@ -37,13 +37,13 @@ constexpr std::uint32_t DEFAULT_COMPLETION_POLL_LIMIT = 12000;
 // descriptor and sleeps 10 ms until it is. Returns false, with a line on
 // standard output, when the polling failed (a result other than 0 or 1) or
 // completionPollLimit calls passed without the completion.
-bool waitForCompletion(MaidObject* descriptor, const std::uint32_t* doneCounter);
+bool waitForCompletion(ModuleObject* descriptor, const std::uint32_t* doneCounter);
 
 // Issues command with CompletionProc and waits for its completion. Owns
 // extra from the call on (it is freed with the completion, or at once when
 // the command cannot be issued). Returns the result of the issuing call;
 // *completed tells whether the completion came.
-std::int32_t issueWaitedCommand(MaidObject* descriptor, std::uint32_t command,
+std::int32_t issueWaitedCommand(ModuleObject* descriptor, std::uint32_t command,
                                 std::uint32_t parameter, std::uint32_t dataType, void* data,
                                 DataProcContext* extra, bool* completed);
 
@@ -53,15 +53,15 @@ std::int32_t issueWaitedCommand(MaidObject* descriptor, std::uint32_t command,
 // count command answered 1); on a failed list command, the list as the
 // module left it; when the list cannot be allocated or the count fails,
 // empty, and the routine fails.
-bool enumCapabilities(MaidObject* descriptor, std::vector<CapabilityInfo>* list);
+bool enumCapabilities(ModuleObject* descriptor, std::vector<CapabilityInfo>* list);
 
 // Command 13: the module announces every child through add-child events.
-bool enumChildren(MaidObject* descriptor);
+bool enumChildren(ModuleObject* descriptor);
 // Command 7 / command 6 on capability with the given data type and data.
-bool capGet(MaidObject* descriptor, std::uint32_t capability, std::uint32_t dataType, void* data);
-bool capSet(MaidObject* descriptor, std::uint32_t capability, std::uint32_t dataType, void* data);
+bool capGet(ModuleObject* descriptor, std::uint32_t capability, std::uint32_t dataType, void* data);
+bool capSet(ModuleObject* descriptor, std::uint32_t capability, std::uint32_t dataType, void* data);
 // Command 9 on the children capability into list (its data points to
 // elementCount x elementSize bytes).
-bool capGetChildrenArray(MaidObject* descriptor, CapEnum* list);
+bool capGetChildrenArray(ModuleObject* descriptor, CapEnum* list);
 // Each of the four succeeds only when the issuing call answered 0 and the
 // completion came.

@@ -86,31 +86,31 @@ void handleEvent(Level level, void* reference, std::uint32_t event, std::uint32_
   ObjectRecord* record = openRecord(reference);
   if (record == nullptr) return;
   switch (event) {
-    case MAID_EVENT_ADD_CHILD:
+    case MODULE_EVENT_ADD_CHILD:
       if (level == Level::DATA)
         notSupported("AddChild", "Data");
       else
         addChild(record, data, level != Level::ITEM);
       return;
-    case MAID_EVENT_REMOVE_CHILD:
+    case MODULE_EVENT_REMOVE_CHILD:
       if (level == Level::DATA)
         notSupported("RemoveChild", "Data");
       else
         closeChild(record, data);  // an unknown ID fails quietly
       return;
-    case MAID_EVENT_WARMING_UP:
+    case MODULE_EVENT_WARMING_UP:
       notSupported("WarmingUp", levelName(level));
       return;
-    case MAID_EVENT_WARMED_UP:
+    case MODULE_EVENT_WARMED_UP:
       notSupported("WarmedUp", levelName(level));
       return;
-    case MAID_EVENT_CAP_LIST_CHANGED:
+    case MODULE_EVENT_CAP_LIST_CHANGED:
       if (rereadCapabilities(record) && level == Level::DATA) valueChanged(level, data);
       return;
-    case MAID_EVENT_ORPHANED_CHILDREN:
+    case MODULE_EVENT_ORPHANED_CHILDREN:
       if (level == Level::DATA) notSupported("OrphanedChildren", "Data");
       return;
-    case MAID_EVENT_CAP_VALUE_CHANGED:
+    case MODULE_EVENT_CAP_VALUE_CHANGED:
       if (level != Level::SOURCE) valueChanged(level, data);
       return;
     case SOURCE_IGNORED_EVENT_A:

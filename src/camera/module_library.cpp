@@ -7,7 +7,7 @@
 #include "platform/module.h"
 #include "platform/paths.h"
 
-MAIDEntryPointType moduleEntryPoint = nullptr;
+ModuleEntryPoint moduleEntryPoint = nullptr;
 
 namespace {
 
@@ -38,9 +38,9 @@ bool loadModule(const char* path) {
     std::fprintf(stderr, "%s\n", moduleLibrary.errorText());
     return false;
   }
-  moduleEntryPoint = reinterpret_cast<MAIDEntryPointType>(moduleLibrary.symbol("MAIDEntryPoint"));
+  moduleEntryPoint = reinterpret_cast<ModuleEntryPoint>(moduleLibrary.symbol(MODULE_ENTRY_SYMBOL));
   if (moduleEntryPoint == nullptr) {
-    std::puts("MAIDEntryPoint cannot be found.\n");
+    std::puts("ModuleEntryPoint cannot be found.\n");
     return false;
   }
   return true;
@@ -51,9 +51,9 @@ void unloadModule() {
   moduleEntryPoint = nullptr;
 }
 
-std::int32_t callModule(MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+std::int32_t callModule(ModuleObject* object, std::uint32_t command, std::uint32_t parameter,
                         std::uint32_t dataType, void* data, CompletionProcType completion,
                         void* completionRef) {
-  if (moduleEntryPoint == nullptr) return MAID_RESULT_INVALID;
+  if (moduleEntryPoint == nullptr) return MODULE_RESULT_INVALID;
   return moduleEntryPoint(object, command, parameter, dataType, data, completion, completionRef);
 }

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "camera/maid.h"
+#include "camera/module_api.h"
 
 // ID of the module record; a child's ID is the one it was opened under.
 constexpr std::uint32_t MODULE_RECORD_ID = 0x8000;
@@ -20,7 +20,7 @@ constexpr std::uint32_t NO_OBJECT_ID = 0;
 struct ObjectRecord {
   // Owned; its refClient points back at this record. None in the module
   // record while the module object is not open.
-  std::unique_ptr<MaidObject> descriptor;
+  std::unique_ptr<ModuleObject> descriptor;
   std::uint32_t id = 0;
   ObjectRecord* parent = nullptr;  // none for the module record
   // Owned children, in the order in which they were opened; their number is
@@ -49,7 +49,7 @@ ObjectRecord* findChild(const ObjectRecord* record, std::uint32_t id);
 const CapabilityInfo* findCapability(const ObjectRecord* record, std::uint32_t capability);
 
 // True when record is not nullptr, lists capability, and the capability's
-// operation flags share a bit with operation (MAID_OP_GET, MAID_OP_SET).
+// operation flags share a bit with operation (MODULE_OP_GET, MODULE_OP_SET).
 bool capSupports(const ObjectRecord* record, std::uint32_t capability, std::uint32_t operation);
 
 // Takes a record whose module object was closed and that its parent no

@@ -14,13 +14,13 @@ namespace {
 // emptyIsNothing: an empty list is success without an ID (items) rather
 // than failure (cameras).
 bool selectChild(ObjectRecord* record, bool emptyIsNothing, std::uint32_t* id) {
-  const CapabilityInfo* children = findCapability(record, MAID_CAP_CHILDREN);
-  if (children == nullptr || children->type != MAID_CAPTYPE_ENUM ||
-      (children->operations & MAID_OP_GET) == 0)
+  const CapabilityInfo* children = findCapability(record, MODULE_CAP_CHILDREN);
+  if (children == nullptr || children->type != MODULE_CAPTYPE_ENUM ||
+      (children->operations & MODULE_OP_GET) == 0)
     return false;
-  MaidObject* descriptor = record->descriptor.get();
+  ModuleObject* descriptor = record->descriptor.get();
   CapEnum list = {};
-  if (!capGet(descriptor, MAID_CAP_CHILDREN, MAID_DATATYPE_ENUM, &list)) return false;
+  if (!capGet(descriptor, MODULE_CAP_CHILDREN, MODULE_DATATYPE_ENUM, &list)) return false;
   if (emptyIsNothing && list.elementCount == 0) return true;
   if (list.elementSize != sizeof(std::uint32_t) || list.elementCount == 0) return false;
   std::vector<std::uint32_t> ids;
@@ -55,16 +55,17 @@ bool selectItem(ObjectRecord* sourceRecord, std::uint32_t* id) {
 }
 
 bool selectDataType(ObjectRecord* itemRecord, std::uint32_t* dataType) {
-  if (!capSupports(itemRecord, MAID_CAP_DATA_TYPES, MAID_OP_GET) ||
+  if (!capSupports(itemRecord, MODULE_CAP_DATA_TYPES, MODULE_OP_GET) ||
       itemRecord->descriptor == nullptr)
     return false;
   std::uint32_t mask = 0;
-  if (!capGet(itemRecord->descriptor.get(), MAID_CAP_DATA_TYPES, MAID_DATATYPE_UNSIGNED_PTR, &mask))
+  if (!capGet(itemRecord->descriptor.get(), MODULE_CAP_DATA_TYPES, MODULE_DATATYPE_UNSIGNED_PTR,
+              &mask))
     return false;
-  if ((mask & MAID_DATA_IMAGE) != 0) {
-    *dataType = MAID_DATA_IMAGE;
-  } else if ((mask & MAID_DATA_THUMBNAIL) != 0) {
-    *dataType = MAID_DATA_THUMBNAIL;
+  if ((mask & MODULE_DATA_IMAGE) != 0) {
+    *dataType = MODULE_DATA_IMAGE;
+  } else if ((mask & MODULE_DATA_THUMBNAIL) != 0) {
+    *dataType = MODULE_DATA_THUMBNAIL;
   } else {
     std::fputs("There is no Data object.\n", stdout);
     return false;
@@ -74,9 +75,9 @@ bool selectDataType(ObjectRecord* itemRecord, std::uint32_t* dataType) {
 
 bool acquireData(ObjectRecord* dataRecord) {
   if (dataRecord == nullptr || dataRecord->closed || dataRecord->descriptor == nullptr ||
-      !capSupports(dataRecord, MAID_CAP_DATA_PROC, MAID_OP_SET))
+      !capSupports(dataRecord, MODULE_CAP_DATA_PROC, MODULE_OP_SET))
     return false;
-  MaidObject* descriptor = dataRecord->descriptor.get();
+  ModuleObject* descriptor = dataRecord->descriptor.get();
   // Made only once the data procedure can be registered, so that a refusal
   // leaks nothing.
   auto* context = new (std::nothrow) DataProcContext();
@@ -84,18 +85,19 @@ bool acquireData(ObjectRecord* dataRecord) {
     std::puts("There is not enough memory");
     return false;
   }
-  CallbackRecord callback = {reinterpret_cast<MaidProc>(&DataProc), context};
-  if (!capSet(descriptor, MAID_CAP_DATA_PROC, MAID_DATATYPE_CALLBACK, &callback)) {
+  CallbackRecord callback = {reinterpret_cast<ModuleProc>(&DataProc), context};
+  if (!capSet(descriptor, MODULE_CAP_DATA_PROC, MODULE_DATATYPE_CALLBACK, &callback)) {
     releaseDataProcContext(context);
     return false;
   }
   // From here the context belongs to the acquisition's completion, which
   // frees it.
   bool completed = false;
-  const std::int32_t started = issueWaitedCommand(descriptor, MAID_CMD_CAP_START, MAID_CAP_ACQUIRE,
-                                                  MAID_DATATYPE_NULL, nullptr, context, &completed);
+  const std::int32_t started =
+      issueWaitedCommand(descriptor, MODULE_CMD_CAP_START, MODULE_CAP_ACQUIRE, MODULE_DATATYPE_NULL,
+                         nullptr, context, &completed);
   // Removed whatever the start gave: the context it points at is gone once
   // the acquisition completed.
-  const bool removed = capSet(descriptor, MAID_CAP_DATA_PROC, MAID_DATATYPE_NULL, nullptr);
-  return maidSucceeded(MAID_CMD_CAP_START, started) && completed && removed;
+  const bool removed = capSet(descriptor, MODULE_CAP_DATA_PROC, MODULE_DATATYPE_NULL, nullptr);
+  return moduleSucceeded(MODULE_CMD_CAP_START, started) && completed && removed;
 }

@@ -22,8 +22,8 @@ bool selectSource(ObjectRecord* moduleRecord, std::uint32_t* id);
 bool selectItem(ObjectRecord* sourceRecord, std::uint32_t* id);
 
 // The data object to acquire, from the item's data-type mask (capability
-// 12): MAID_DATA_IMAGE whenever the item has image data, else
-// MAID_DATA_THUMBNAIL. Neither: "There is no Data object.\n", failure.
+// 12): MODULE_DATA_IMAGE whenever the item has image data, else
+// MODULE_DATA_THUMBNAIL. Neither: "There is no Data object.\n", failure.
 bool selectDataType(ObjectRecord* itemRecord, std::uint32_t* dataType);
 
 // Registers DataProc with a fresh DataProcContext, starts the acquisition

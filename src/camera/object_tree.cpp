@@ -11,17 +11,17 @@
 namespace {
 
 template <typename Procedure>
-MaidProc asMaidProc(Procedure procedure) {
-  return reinterpret_cast<MaidProc>(procedure);
+ModuleProc asModuleProc(Procedure procedure) {
+  return reinterpret_cast<ModuleProc>(procedure);
 }
 
-bool registerProc(ObjectRecord* record, std::uint32_t capability, MaidProc procedure) {
+bool registerProc(ObjectRecord* record, std::uint32_t capability, ModuleProc procedure) {
   CallbackRecord callback = {procedure, record};
-  return capSet(record->descriptor.get(), capability, MAID_DATATYPE_CALLBACK, &callback);
+  return capSet(record->descriptor.get(), capability, MODULE_DATATYPE_CALLBACK, &callback);
 }
 
 bool unregisterProc(ObjectRecord* record, std::uint32_t capability) {
-  return capSet(record->descriptor.get(), capability, MAID_DATATYPE_NULL, nullptr);
+  return capSet(record->descriptor.get(), capability, MODULE_DATATYPE_NULL, nullptr);
 }
 
 bool usable(const ObjectRecord* record) {
@@ -53,7 +53,7 @@ bool openChild(ObjectRecord* parent, std::uint32_t id) {
     }
   }
   if (room) {
-    child->descriptor.reset(new (std::nothrow) MaidObject());
+    child->descriptor.reset(new (std::nothrow) ModuleObject());
     room = child->descriptor != nullptr;
   }
   if (!room) {
@@ -64,9 +64,9 @@ bool openChild(ObjectRecord* parent, std::uint32_t id) {
   child->parent = parent;
   child->descriptor->refClient = child.get();
   const std::int32_t result =
-      callModule(parent->descriptor.get(), MAID_CMD_OPEN, id, MAID_DATATYPE_OBJECT,
+      callModule(parent->descriptor.get(), MODULE_CMD_OPEN, id, MODULE_DATATYPE_OBJECT,
                  child->descriptor.get(), nullptr, nullptr);
-  if (result != MAID_RESULT_OK) {
+  if (result != MODULE_RESULT_OK) {
     std::puts("Failed in Opening an object.");
     return false;
   }
@@ -76,8 +76,8 @@ bool openChild(ObjectRecord* parent, std::uint32_t id) {
   } catch (...) {
     // Only when the module's own calls used the slot reserved above: the
     // object is open, but without a place in the tree it must be closed.
-    callModule(opened->descriptor.get(), MAID_CMD_CLOSE, 0, MAID_DATATYPE_NULL, nullptr, nullptr,
-               nullptr);
+    callModule(opened->descriptor.get(), MODULE_CMD_CLOSE, 0, MODULE_DATATYPE_NULL, nullptr,
+               nullptr, nullptr);
     std::puts("There is not enough memory");
     return false;
   }
@@ -97,9 +97,9 @@ bool closeChild(ObjectRecord* parent, std::uint32_t id) {
   }
   if (!resetProcs(child)) return child->closed;
   if (child->closed) return true;
-  const std::int32_t result = callModule(child->descriptor.get(), MAID_CMD_CLOSE, 0,
-                                         MAID_DATATYPE_NULL, nullptr, nullptr, nullptr);
-  if (result != MAID_RESULT_OK) return false;
+  const std::int32_t result = callModule(child->descriptor.get(), MODULE_CMD_CLOSE, 0,
+                                         MODULE_DATATYPE_NULL, nullptr, nullptr, nullptr);
+  if (result != MODULE_RESULT_OK) return false;
   // Removed by identity, not by ID: only the record just closed leaves.
   retireRecord(detach(child->parent, child));
   return true;
@@ -107,25 +107,25 @@ bool closeChild(ObjectRecord* parent, std::uint32_t id) {
 
 bool setProcs(ObjectRecord* record) {
   if (!usable(record)) return false;
-  if (capSupports(record, MAID_CAP_PROGRESS_PROC, MAID_OP_SET) &&
-      !registerProc(record, MAID_CAP_PROGRESS_PROC, asMaidProc(&ProgressProc)))
+  if (capSupports(record, MODULE_CAP_PROGRESS_PROC, MODULE_OP_SET) &&
+      !registerProc(record, MODULE_CAP_PROGRESS_PROC, asModuleProc(&ProgressProc)))
     return false;
   if (record->closed) return false;
-  const bool events = capSupports(record, MAID_CAP_EVENT_PROC, MAID_OP_SET);
+  const bool events = capSupports(record, MODULE_CAP_EVENT_PROC, MODULE_OP_SET);
   switch (record->descriptor->objectType) {
-    case MAID_OBJECT_MODULE:
-      if (events && !registerProc(record, MAID_CAP_EVENT_PROC, asMaidProc(&ModEventProc)))
+    case MODULE_OBJECT_MODULE:
+      if (events && !registerProc(record, MODULE_CAP_EVENT_PROC, asModuleProc(&ModEventProc)))
         return false;
-      if (capSupports(record, MAID_CAP_UI_REQUEST_PROC, MAID_OP_SET) &&
-          !registerProc(record, MAID_CAP_UI_REQUEST_PROC, asMaidProc(&UIRequestProc)))
+      if (capSupports(record, MODULE_CAP_UI_REQUEST_PROC, MODULE_OP_SET) &&
+          !registerProc(record, MODULE_CAP_UI_REQUEST_PROC, asModuleProc(&UIRequestProc)))
         return false;
       return true;
-    case MAID_OBJECT_SOURCE:
-      return !events || registerProc(record, MAID_CAP_EVENT_PROC, asMaidProc(&SrcEventProc));
-    case MAID_OBJECT_ITEM:
-      return !events || registerProc(record, MAID_CAP_EVENT_PROC, asMaidProc(&ItmEventProc));
-    case MAID_OBJECT_DATA:
-      return !events || registerProc(record, MAID_CAP_EVENT_PROC, asMaidProc(&DatEventProc));
+    case MODULE_OBJECT_SOURCE:
+      return !events || registerProc(record, MODULE_CAP_EVENT_PROC, asModuleProc(&SrcEventProc));
+    case MODULE_OBJECT_ITEM:
+      return !events || registerProc(record, MODULE_CAP_EVENT_PROC, asModuleProc(&ItmEventProc));
+    case MODULE_OBJECT_DATA:
+      return !events || registerProc(record, MODULE_CAP_EVENT_PROC, asModuleProc(&DatEventProc));
     default:
       return true;
   }
@@ -133,17 +133,17 @@ bool setProcs(ObjectRecord* record) {
 
 bool resetProcs(ObjectRecord* record) {
   if (!usable(record)) return false;
-  if (capSupports(record, MAID_CAP_PROGRESS_PROC, MAID_OP_SET) &&
-      !unregisterProc(record, MAID_CAP_PROGRESS_PROC))
+  if (capSupports(record, MODULE_CAP_PROGRESS_PROC, MODULE_OP_SET) &&
+      !unregisterProc(record, MODULE_CAP_PROGRESS_PROC))
     return false;
   if (record->closed) return false;
-  if (capSupports(record, MAID_CAP_EVENT_PROC, MAID_OP_SET) &&
-      !unregisterProc(record, MAID_CAP_EVENT_PROC))
+  if (capSupports(record, MODULE_CAP_EVENT_PROC, MODULE_OP_SET) &&
+      !unregisterProc(record, MODULE_CAP_EVENT_PROC))
     return false;
   if (record->closed) return false;
-  if (record->descriptor->objectType == MAID_OBJECT_MODULE &&
-      capSupports(record, MAID_CAP_UI_REQUEST_PROC, MAID_OP_SET) &&
-      !unregisterProc(record, MAID_CAP_UI_REQUEST_PROC))
+  if (record->descriptor->objectType == MODULE_OBJECT_MODULE &&
+      capSupports(record, MODULE_CAP_UI_REQUEST_PROC, MODULE_OP_SET) &&
+      !unregisterProc(record, MODULE_CAP_UI_REQUEST_PROC))
     return false;
   return true;
 }
@@ -156,9 +156,9 @@ bool closeModuleTree(ObjectRecord* moduleRecord) {
   while (!moduleRecord->children.empty())
     if (!closeChild(moduleRecord, moduleRecord->children.front()->id)) return false;
   if (!resetProcs(moduleRecord)) return false;
-  const std::int32_t result = callModule(moduleRecord->descriptor.get(), MAID_CMD_CLOSE, 0,
-                                         MAID_DATATYPE_NULL, nullptr, nullptr, nullptr);
-  if (result != MAID_RESULT_OK) return false;
+  const std::int32_t result = callModule(moduleRecord->descriptor.get(), MODULE_CMD_CLOSE, 0,
+                                         MODULE_DATATYPE_NULL, nullptr, nullptr, nullptr);
+  if (result != MODULE_RESULT_OK) return false;
   moduleRecord->descriptor.reset();
   moduleRecord->children.clear();
   moduleRecord->capabilities.clear();

@@ -19,21 +19,21 @@ struct Question {
 
 const Question* questionFor(std::uint32_t type) {
   static const Question questions[] = {
-      {"\nPress 'O' key. ('O': OK)\n>", "O", {MAID_ANSWER_OK}, MAID_ANSWER_OK, "OK"},
+      {"\nPress 'O' key. ('O': OK)\n>", "O", {MODULE_ANSWER_OK}, MODULE_ANSWER_OK, "OK"},
       {"\nPress 'O' or 'C' key. ('O': OK   'C': Cancel)\n>",
        "OC",
-       {MAID_ANSWER_OK, MAID_ANSWER_CANCEL},
-       MAID_ANSWER_CANCEL,
+       {MODULE_ANSWER_OK, MODULE_ANSWER_CANCEL},
+       MODULE_ANSWER_CANCEL,
        "Cancel"},
       {"\nPress 'Y' or 'N' key. ('Y': Yes   'N': No)\n>",
        "YN",
-       {MAID_ANSWER_YES, MAID_ANSWER_NO},
-       MAID_ANSWER_NO,
+       {MODULE_ANSWER_YES, MODULE_ANSWER_NO},
+       MODULE_ANSWER_NO,
        "No"},
       {"\nPress 'Y' or 'N' or 'C' key. ('Y': Yes   'N': No   'C': Cancel)\n>",
        "YNC",
-       {MAID_ANSWER_YES, MAID_ANSWER_NO, MAID_ANSWER_CANCEL},
-       MAID_ANSWER_CANCEL,
+       {MODULE_ANSWER_YES, MODULE_ANSWER_NO, MODULE_ANSWER_CANCEL},
+       MODULE_ANSWER_CANCEL,
        "Cancel"},
   };
   return type < sizeof questions / sizeof questions[0] ? &questions[type] : nullptr;
@@ -57,13 +57,13 @@ int readWordInitial(std::FILE* input) {
 
 std::uint32_t UIRequestProc(void* reference, UIRequestInfo* request) {
   (void)reference;
-  if (request == nullptr) return MAID_ANSWER_NONE;
+  if (request == nullptr) return MODULE_ANSWER_NONE;
   if (request->prompt != nullptr) std::printf("\n%s\n", request->prompt);
   if (request->detail != nullptr) std::printf("\n%s\n", request->detail);
   const Question* question = questionFor(request->type);
   if (question == nullptr) {
     std::fflush(stdout);
-    return MAID_ANSWER_NONE;
+    return MODULE_ANSWER_NONE;
   }
   std::FILE* input = uiRequestInput != nullptr ? uiRequestInput : stdin;
   for (;;) {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "camera/nikon_handler.h"
+#include "camera/camera_handler.h"
 #include "channel/message_queue.h"
-#include "channel/nikon_message.h"
+#include "channel/command_message.h"
 #include "channel/wire.h"
 #include "core/log.h"
 #include "core/server_state.h"
@@ -13,24 +13,24 @@
 
 namespace {
 
-const char* const kWho = "processNikonMessage()";
+const char* const kWho = "processCommandMessage()";
 
 // The interval this thread last read through its accessor: the interval
 // reply carries it when the accessor cannot take the mutex.
 std::int32_t lastIntervalRead = 1000;
 
-bool actionIsGetOrSet(const NikonMessage& request) {
-  return request.action() == NIKON_ACTION_GET || request.action() == NIKON_ACTION_SET;
+bool actionIsGetOrSet(const CommandMessage& request) {
+  return request.action() == SKERROW_ACTION_GET || request.action() == SKERROW_ACTION_SET;
 }
 
-bool replyInt32(NikonMessage* reply, std::uint16_t type, std::uint32_t value) {
+bool replyInt32(CommandMessage* reply, std::uint16_t type, std::uint32_t value) {
   unsigned char payload[4];
   wire::writeU32(payload, value);
   return reply->setMessage(type, 0, payload, sizeof payload);
 }
 
-bool replyText(NikonMessage* reply, std::uint16_t type, const char* text) {
-  unsigned char field[kNikonTextField];
+bool replyText(CommandMessage* reply, std::uint16_t type, const char* text) {
+  unsigned char field[kTextField];
   buildTextField(text, field, sizeof field);
   return reply->setMessage(type, 0, field, sizeof field);
 }
@@ -38,8 +38,8 @@ bool replyText(NikonMessage* reply, std::uint16_t type, const char* text) {
 // The 32-bit argument of a set request, when all four bytes arrived. A set
 // request cut short changes nothing rather than act on bytes that were never
 // sent.
-bool setArgument(const NikonMessage& request, std::int32_t* argument) {
-  if (request.action() != NIKON_ACTION_SET) return false;
+bool setArgument(const CommandMessage& request, std::int32_t* argument) {
+  if (request.action() != SKERROW_ACTION_SET) return false;
   bool present = false;
   *argument = request.argument(&present);
   if (!present) {
@@ -102,10 +102,10 @@ void switchLasers(std::int32_t argument) {
 // Takes the prefix text of a set request. The text must end with its zero
 // byte inside the bytes that arrived and fit the prefix field; anything else
 // is refused, never cut. False when statusMutex was not obtained.
-bool setPrefix(const NikonMessage& request) {
-  const unsigned char* text = request.bytes() + kNikonHeaderLength;
+bool setPrefix(const CommandMessage& request) {
+  const unsigned char* text = request.bytes() + kHeaderLength;
   const std::uint32_t available =
-      request.size() > kNikonHeaderLength ? request.size() - kNikonHeaderLength : 0;
+      request.size() > kHeaderLength ? request.size() - kHeaderLength : 0;
   const void* end = available > 0 ? std::memchr(text, 0, available) : nullptr;
   const std::size_t length =
       end ? static_cast<std::size_t>(static_cast<const unsigned char*>(end) - text) : 0;
@@ -121,34 +121,34 @@ bool setPrefix(const NikonMessage& request) {
 }
 
 // Builds the reply to a known or unknown type. False when no reply goes out.
-bool dispatch(const NikonMessage& request, NikonMessage* reply) {
+bool dispatch(const CommandMessage& request, CommandMessage* reply) {
   const std::uint16_t type = request.type();
   std::int32_t argument = 0;
   switch (type) {
-    case NIKON_MESSAGE_NONE:
+    case SKERROW_MESSAGE_NONE:
       if (!actionIsGetOrSet(request)) return false;
-      logprintf(currentLogStream, "%s: received NIKON_MESSAGE_NONE\n", kWho);
+      logprintf(currentLogStream, "%s: received SKERROW_MESSAGE_NONE\n", kWho);
       return reply->setMessage(type, 0, nullptr, 0);
-    case NIKON_MESSAGE_ECHO:
+    case SKERROW_MESSAGE_ECHO:
       if (!actionIsGetOrSet(request)) return false;
       return reply->setMessage(type, 0, nullptr, 0);
-    case NIKON_MESSAGE_CONNECT:
-      logprintf(currentLogStream, "%s: received NIKON_MESSAGE_CONNECT\n", kWho);
+    case SKERROW_MESSAGE_CONNECT:
+      logprintf(currentLogStream, "%s: received SKERROW_MESSAGE_CONNECT\n", kWho);
       if (setArgument(request, &argument)) connectOrDisconnect(argument);
       if (!actionIsGetOrSet(request)) return false;
       return replyInt32(reply, type, getCameraConnected() ? 1 : 0);
-    case NIKON_MESSAGE_PRETRIGGER:
+    case SKERROW_MESSAGE_PRETRIGGER:
       if (setArgument(request, &argument) && (argument == 0 || argument == 1)) {
         serverStatus.cameraPreTrigger = argument == 1;  // camera thread only
       }
       if (!actionIsGetOrSet(request)) return false;
       return replyInt32(reply, type, serverStatus.cameraPreTrigger ? 1 : 0);
-    case NIKON_MESSAGE_ACQUISITION:
-      logprintf(currentLogStream, "%s: received NIKON_MESSAGE_ACQUISITION\n", kWho);
+    case SKERROW_MESSAGE_ACQUISITION:
+      logprintf(currentLogStream, "%s: received SKERROW_MESSAGE_ACQUISITION\n", kWho);
       if (setArgument(request, &argument)) startOrStopAcquisition(argument);
       if (!actionIsGetOrSet(request)) return false;
       return replyInt32(reply, type, getAcquisitionActive() ? 1 : 0);
-    case NIKON_MESSAGE_LASERPOWER: {
+    case SKERROW_MESSAGE_LASERPOWER: {
       if (setArgument(request, &argument)) switchLasers(argument);
       if (!actionIsGetOrSet(request)) return false;
       // Answered like every other command: its own type and the flag.
@@ -159,8 +159,8 @@ bool dispatch(const NikonMessage& request, NikonMessage* reply) {
       }
       return replyInt32(reply, type, serverStatus.laserPowerOn ? 1 : 0);
     }
-    case NIKON_MESSAGE_INTERVAL:
-      logprintf(currentLogStream, "%s: received NIKON_MESSAGE_INTERVAL \n", kWho);
+    case SKERROW_MESSAGE_INTERVAL:
+      logprintf(currentLogStream, "%s: received SKERROW_MESSAGE_INTERVAL \n", kWho);
       if (setArgument(request, &argument)) {
         if (setCameraInterval(argument)) {
           logprintf(currentLogStream, "%s: Interval set to %li.\n", kWho,
@@ -172,9 +172,9 @@ bool dispatch(const NikonMessage& request, NikonMessage* reply) {
       if (!actionIsGetOrSet(request)) return false;
       getCameraInterval(&lastIntervalRead);
       return replyInt32(reply, type, static_cast<std::uint32_t>(lastIntervalRead));
-    case NIKON_MESSAGE_FILEPREFIX: {
-      logprintf(currentLogStream, "%s: received NIKON_MESSAGE_FILEPREFIX \n", kWho);
-      if (request.action() == NIKON_ACTION_SET && !setPrefix(request)) {
+    case SKERROW_MESSAGE_FILEPREFIX: {
+      logprintf(currentLogStream, "%s: received SKERROW_MESSAGE_FILEPREFIX \n", kWho);
+      if (request.action() == SKERROW_ACTION_SET && !setPrefix(request)) {
         logprintf(currentLogStream, "%s: Error: Failed to get status mutex.\n", kWho);
         return false;
       }
@@ -182,12 +182,12 @@ bool dispatch(const NikonMessage& request, NikonMessage* reply) {
       // Only this thread writes the prefix, so reading it needs no lock.
       return replyText(reply, type, serverStatus.cameraFilePrefix);
     }
-    case NIKON_MESSAGE_IMAGECOUNT:
-      logprintf(currentLogStream, "%s: received NIKON_MESSAGE_IMAGECOUNT \n", kWho);
+    case SKERROW_MESSAGE_IMAGECOUNT:
+      logprintf(currentLogStream, "%s: received SKERROW_MESSAGE_IMAGECOUNT \n", kWho);
       if (!actionIsGetOrSet(request)) return false;
       return replyInt32(reply, type, serverStatus.imageCount);  // camera thread only
-    case NIKON_MESSAGE_TRIGGERCOUNT: {
-      logprintf(currentLogStream, "%s: received NIKON_MESSAGE_TRIGGERCOUNT \n", kWho);
+    case SKERROW_MESSAGE_TRIGGERCOUNT: {
+      logprintf(currentLogStream, "%s: received SKERROW_MESSAGE_TRIGGERCOUNT \n", kWho);
       if (!actionIsGetOrSet(request)) return false;
       platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
       if (!hold.obtained()) {
@@ -196,18 +196,18 @@ bool dispatch(const NikonMessage& request, NikonMessage* reply) {
       }
       return replyInt32(reply, type, serverStatus.triggerCount);
     }
-    case NIKON_MESSAGE_INIFILE:
+    case SKERROW_MESSAGE_INIFILE:
       if (!actionIsGetOrSet(request)) return false;
       return replyText(reply, type, serverSettings.configFilePath);
-    case NIKON_MESSAGE_TRIGGERPORT: {
+    case SKERROW_MESSAGE_TRIGGERPORT: {
       if (!actionIsGetOrSet(request)) return false;
       platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
       if (!hold.obtained()) {
         logprintf(currentLogStream, "%s: Error: Failed to get status mutex.\n", kWho);
         return false;
       }
-      unsigned char payload[kNikonTriggerPortPayload];
-      buildTextField(serverSettings.triggerPortName, payload, kNikonPortNameField);
+      unsigned char payload[kTriggerPortPayload];
+      buildTextField(serverSettings.triggerPortName, payload, kPortNameField);
       wire::writeU32(payload + 256, static_cast<std::uint32_t>(serverSettings.triggerBaudRate));
       wire::writeU16(payload + 260, serverSettings.triggerBits);
       payload[262] = static_cast<unsigned char>(serverSettings.triggerParity[0]);
@@ -216,15 +216,15 @@ bool dispatch(const NikonMessage& request, NikonMessage* reply) {
     }
     default:
       logprintf(currentLogStream, "%s: received UNKNOWN MESSAGE \n", kWho);
-      return reply->setMessage(NIKON_UNKNOWN_TYPE_REPLY, NIKON_ACTION_UNKNOWN_TYPE, nullptr, 0);
+      return reply->setMessage(SKERROW_UNKNOWN_TYPE_REPLY, SKERROW_ACTION_UNKNOWN_TYPE, nullptr, 0);
   }
 }
 
 }  // namespace
 
-void processNikonMessage(const unsigned char* bytes, std::uint32_t count) {
-  NikonMessage request;
-  NikonMessage reply;
+void processCommandMessage(const unsigned char* bytes, std::uint32_t count) {
+  CommandMessage request;
+  CommandMessage reply;
   if (!request.takeReceived(bytes, count) || !request.wellFormed()) {
     logprintf(currentLogStream, "%s: ERROR, Malformed message received.\n", kWho);
     return;

@@ -9,4 +9,4 @@
 // did and pushes the reply into the reply direction of the message queue.
 // A malformed message, a known type with an action other than get or set,
 // and a step that could not take its mutex get no reply.
-void processNikonMessage(const unsigned char* bytes, std::uint32_t count);
+void processCommandMessage(const unsigned char* bytes, std::uint32_t count);

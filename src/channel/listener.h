@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "channel/nikon_message.h"
+#include "channel/command_message.h"
 #include "platform/socket.h"
 
 struct ClientSession {
   platform::SocketHandle socket;
   // The bytes of one read, or at another moment of one reply to send.
-  unsigned char buffer[kNikonMaxMessage];
+  unsigned char buffer[kMaxMessage];
   std::int32_t length;
 };
 

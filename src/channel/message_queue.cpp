@@ -7,7 +7,7 @@ MessageQueue* messageQueue = nullptr;
 
 bool MessageQueue::push(std::deque<Entry>* fifo, const unsigned char* bytes, std::uint32_t count) {
   if (fifo->size() >= kLimit) return false;
-  if (count > kNikonMaxMessage) count = kNikonMaxMessage;
+  if (count > kMaxMessage) count = kMaxMessage;
   try {
     fifo->emplace_back();
   } catch (const std::bad_alloc&) {

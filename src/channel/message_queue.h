@@ -6,23 +6,23 @@
 #include <cstdint>
 #include <deque>
 
-#include "channel/nikon_message.h"
+#include "channel/command_message.h"
 
 class MessageQueue {
  public:
   static constexpr std::size_t kLimit = 100;  // per direction
 
   struct Entry {
-    unsigned char bytes[kNikonMaxMessage];
+    unsigned char bytes[kMaxMessage];
     std::uint32_t count;
   };
 
-  // Copies count bytes (at most kNikonMaxMessage are kept). False, and the
+  // Copies count bytes (at most kMaxMessage are kept). False, and the
   // queue unchanged, when 100 messages wait already.
   bool pushReceived(const unsigned char* bytes, std::uint32_t count);
   bool pushReply(const unsigned char* bytes, std::uint32_t count);
 
-  // Copies the oldest message into destination (room for kNikonMaxMessage
+  // Copies the oldest message into destination (room for kMaxMessage
   // bytes), stores its count and removes it. False, and nothing written,
   // when the direction is empty.
   bool popReceived(unsigned char* destination, std::uint32_t* count);

@@ -37,7 +37,7 @@ void WriteFileToLog() {
 
   platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
   if (!hold.obtained()) {
-    logprintf(currentLogStream, "NikonWorkerThread():: Error getting status mutex\n");
+    logprintf(currentLogStream, "CameraWorkerThread():: Error getting status mutex\n");
     if (file != nullptr) std::fclose(file);
     return;
   }

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "camera/nikon_worker.h"
+#include "camera/camera_worker.h"
 #include "channel/image_name_queue.h"
 #include "channel/listener.h"
 #include "channel/message_queue.h"
@@ -97,8 +97,8 @@ bool startUp(int argc, char** argv) {
     logprintf(currentLogStream, "%s: ERROR Failed to create the queues\n", kWho);
     return false;
   }
-  if (!startNikonWorkerThread()) {
-    logprintf(currentLogStream, "%s: ERROR Failed to create NikonWorkerThread\n", kWho);
+  if (!startCameraWorkerThread()) {
+    logprintf(currentLogStream, "%s: ERROR Failed to create CameraWorkerThread\n", kWho);
     return false;
   }
   if (!startTriggerWorker()) {
@@ -120,7 +120,7 @@ void shutDown() {
   onInterrupt();
   // The trigger thread may sit in a long timer wait; it ends without firing.
   wakeTriggerWorker();
-  joinNikonWorkerThread();
+  joinCameraWorkerThread();
   joinTriggerWorker();
   closeListener();
   logprintf(currentLogStream, "%s: End of program.\n", kWho);

@@ -29,9 +29,9 @@ class BridgeTest : public testing::Test {
   void SetUp() override {
     moduleEntryPoint = fake::entry;
     initModuleRecord(&module_);
-    module_.descriptor = std::make_unique<MaidObject>();
+    module_.descriptor = std::make_unique<ModuleObject>();
     module_.descriptor->refClient = &module_;
-    ASSERT_EQ(0, fake::entry(nullptr, MAID_CMD_OPEN, 0, MAID_DATATYPE_OBJECT,
+    ASSERT_EQ(0, fake::entry(nullptr, MODULE_CMD_OPEN, 0, MODULE_DATATYPE_OBJECT,
                              module_.descriptor.get(), nullptr, nullptr));
     ASSERT_TRUE(enumCapabilities(module_.descriptor.get(), &module_.capabilities));
     fake_.module.calls.clear();
@@ -66,7 +66,7 @@ TEST_F(BridgeTest, WaitGivesUpWithoutACompletion) {
   const Case cases[] = {
       {"never completed", fake::Completing::NEVER, 0,
        "waitForCompletion(): ERROR No completion after 3 polling calls; command given up.\n"},
-      {"polling fails", fake::Completing::ON_PROCESSING, MAID_RESULT_INVALID,
+      {"polling fails", fake::Completing::ON_PROCESSING, MODULE_RESULT_INVALID,
        "waitForCompletion(): ERROR The module stopped processing; command given up.\n"},
   };
   completionPollLimit = 3;
@@ -78,10 +78,10 @@ TEST_F(BridgeTest, WaitGivesUpWithoutACompletion) {
     std::uint32_t value = 0;
     testing::internal::CaptureStdout();
     // The issuing call succeeded, but a command never completed is no success.
-    EXPECT_FALSE(
-        capGet(module_.descriptor.get(), MAID_CAP_DATA_TYPES, MAID_DATATYPE_UNSIGNED_PTR, &value));
+    EXPECT_FALSE(capGet(module_.descriptor.get(), MODULE_CAP_DATA_TYPES,
+                        MODULE_DATATYPE_UNSIGNED_PTR, &value));
     EXPECT_EQ(c.line, testing::internal::GetCapturedStdout());
-    EXPECT_LE(m_.count(MAID_CMD_PROCESS), 3);
+    EXPECT_LE(m_.count(MODULE_CMD_PROCESS), 3);
     // A completion arriving after the waiter left frees its context and
     // writes nowhere.
     m_.processResult = 0;
@@ -96,25 +96,25 @@ TEST_F(BridgeTest, WaitGivesUpWithoutACompletion) {
 TEST_F(BridgeTest, CapabilityListStartsOverWhenAsked) {
   int listCalls = 0;
   m_.script = [&](const fake::Call& call, void*, std::int32_t* result) {
-    if (call.command != MAID_CMD_CAP_LIST || ++listCalls > 2) return false;
-    *result = MAID_RESULT_RESTART;
+    if (call.command != MODULE_CMD_CAP_LIST || ++listCalls > 2) return false;
+    *result = MODULE_RESULT_RESTART;
     return true;
   };
   std::vector<CapabilityInfo> list;
   ASSERT_TRUE(enumCapabilities(module_.descriptor.get(), &list));
   EXPECT_EQ(5u, list.size());
-  EXPECT_EQ(3, m_.count(MAID_CMD_CAP_COUNT));  // the count is read again each time
-  EXPECT_EQ(3, m_.count(MAID_CMD_CAP_LIST));
+  EXPECT_EQ(3, m_.count(MODULE_CMD_CAP_COUNT));  // the count is read again each time
+  EXPECT_EQ(3, m_.count(MODULE_CMD_CAP_LIST));
 
   // The count answering 1: success without a list; a failed count: failure.
-  for (std::int32_t answer : {MAID_RESULT_ALSO_OK, MAID_RESULT_INVALID}) {
+  for (std::int32_t answer : {MODULE_RESULT_ALSO_OK, MODULE_RESULT_INVALID}) {
     m_.script = [answer](const fake::Call& call, void*, std::int32_t* result) {
-      if (call.command != MAID_CMD_CAP_COUNT) return false;
+      if (call.command != MODULE_CMD_CAP_COUNT) return false;
       *result = answer;
       return true;
     };
     list.assign(3, CapabilityInfo{});
-    EXPECT_EQ(answer == MAID_RESULT_ALSO_OK, enumCapabilities(module_.descriptor.get(), &list));
+    EXPECT_EQ(answer == MODULE_RESULT_ALSO_OK, enumCapabilities(module_.descriptor.get(), &list));
     EXPECT_TRUE(list.empty());
   }
 }
@@ -123,8 +123,8 @@ TEST_F(BridgeTest, RefusedOpenLeavesTheParentAsItWas) {
   ASSERT_TRUE(openChild(&module_, 1));
   ASSERT_TRUE(openChild(&module_, 2));
   m_.script = [](const fake::Call& call, void*, std::int32_t* result) {
-    if (call.command != MAID_CMD_OPEN) return false;
-    *result = MAID_RESULT_REFUSED;
+    if (call.command != MODULE_CMD_OPEN) return false;
+    *result = MODULE_RESULT_REFUSED;
     return true;
   };
   testing::internal::CaptureStdout();
@@ -136,34 +136,35 @@ TEST_F(BridgeTest, RefusedOpenLeavesTheParentAsItWas) {
   // are asked for.
   m_.calls.clear();
   testing::internal::CaptureStdout();
-  ModEventProc(&module_, MAID_EVENT_ADD_CHILD, 3);
+  ModEventProc(&module_, MODULE_EVENT_ADD_CHILD, 3);
   EXPECT_EQ("Failed in Opening an object.\n", testing::internal::GetCapturedStdout());
-  EXPECT_EQ(0, m_.count(MAID_CMD_ENUM_CHILDREN));
+  EXPECT_EQ(0, m_.count(MODULE_CMD_ENUM_CHILDREN));
   EXPECT_EQ((std::vector<std::uint32_t>{1, 2}), idsOf(module_));
 }
 
 TEST_F(BridgeTest, AddChildForAnOpenIdOpensNothingMore) {
-  ModEventProc(&module_, MAID_EVENT_ADD_CHILD, 1);
+  ModEventProc(&module_, MODULE_EVENT_ADD_CHILD, 1);
   ASSERT_EQ(1u, module_.children.size());
-  EXPECT_EQ(1, m_.count(MAID_CMD_ENUM_CHILDREN));  // the new camera is asked for its items
-  ModEventProc(&module_, MAID_EVENT_ADD_CHILD, 1);
+  EXPECT_EQ(1, m_.count(MODULE_CMD_ENUM_CHILDREN));  // the new camera is asked for its items
+  ModEventProc(&module_, MODULE_EVENT_ADD_CHILD, 1);
   EXPECT_EQ(1u, module_.children.size());
-  EXPECT_EQ(1, m_.count(MAID_CMD_OPEN));
+  EXPECT_EQ(1, m_.count(MODULE_CMD_OPEN));
 }
 
 TEST_F(BridgeTest, ClosingStopsAtTheFirstRefusal) {
   ObjectRecord* item = openItem();
-  ASSERT_TRUE(openChild(item, MAID_DATA_IMAGE));
-  ASSERT_TRUE(openChild(item, MAID_DATA_THUMBNAIL));
-  ObjectRecord* thumbnail = findChild(item, MAID_DATA_THUMBNAIL);
+  ASSERT_TRUE(openChild(item, MODULE_DATA_IMAGE));
+  ASSERT_TRUE(openChild(item, MODULE_DATA_THUMBNAIL));
+  ObjectRecord* thumbnail = findChild(item, MODULE_DATA_THUMBNAIL);
   m_.script = [thumbnail](const fake::Call& call, void*, std::int32_t* result) {
-    if (call.command != MAID_CMD_CLOSE || call.object != thumbnail->descriptor.get()) return false;
-    *result = MAID_RESULT_INVALID;
+    if (call.command != MODULE_CMD_CLOSE || call.object != thumbnail->descriptor.get())
+      return false;
+    *result = MODULE_RESULT_INVALID;
     return true;
   };
   EXPECT_FALSE(closeModuleTree(&module_));
   // The image object was closed and is gone; the rest stays open and listed.
-  EXPECT_EQ((std::vector<std::uint32_t>{MAID_DATA_THUMBNAIL}), idsOf(*item));
+  EXPECT_EQ((std::vector<std::uint32_t>{MODULE_DATA_THUMBNAIL}), idsOf(*item));
   EXPECT_EQ(1u, module_.children.size());
   EXPECT_NE(nullptr, module_.descriptor);
 
@@ -240,9 +241,9 @@ TEST_F(BridgeTest, SelectingTheDataType) {
     const char* line;
   };
   const Case cases[] = {
-      {9, true, MAID_DATA_IMAGE, ""},
-      {1, true, MAID_DATA_IMAGE, ""},
-      {8, true, MAID_DATA_THUMBNAIL, ""},
+      {9, true, MODULE_DATA_IMAGE, ""},
+      {1, true, MODULE_DATA_IMAGE, ""},
+      {8, true, MODULE_DATA_THUMBNAIL, ""},
       {2, false, 0, "There is no Data object.\n"},
   };
   ObjectRecord* item = openItem();
@@ -259,15 +260,15 @@ TEST_F(BridgeTest, SelectingTheDataType) {
 
 TEST_F(BridgeTest, RefusedAcquisitionStillRemovesTheDataProcedure) {
   ObjectRecord* item = openItem();
-  ASSERT_TRUE(openChild(item, MAID_DATA_IMAGE));
-  ObjectRecord* data = findChild(item, MAID_DATA_IMAGE);
+  ASSERT_TRUE(openChild(item, MODULE_DATA_IMAGE));
+  ObjectRecord* data = findChild(item, MODULE_DATA_IMAGE);
   for (fake::Completing completing :
        {fake::Completing::INSIDE_CALL, fake::Completing::ON_PROCESSING}) {
     m_.completing = completing;
     m_.calls.clear();
     m_.script = [](const fake::Call& call, void*, std::int32_t* result) {
-      if (call.command != MAID_CMD_CAP_START) return false;
-      *result = MAID_RESULT_DEVICE_GONE;
+      if (call.command != MODULE_CMD_CAP_START) return false;
+      *result = MODULE_RESULT_DEVICE_GONE;
       return true;
     };
     // The context made for the acquisition is freed by its completion (the
@@ -275,9 +276,10 @@ TEST_F(BridgeTest, RefusedAcquisitionStillRemovesTheDataProcedure) {
     EXPECT_FALSE(acquireData(data));
     std::vector<std::uint32_t> dataTypes;
     for (const fake::Call& call : m_.calls)
-      if (call.command == MAID_CMD_CAP_SET && call.parameter == MAID_CAP_DATA_PROC)
+      if (call.command == MODULE_CMD_CAP_SET && call.parameter == MODULE_CAP_DATA_PROC)
         dataTypes.push_back(call.dataType);
-    EXPECT_EQ((std::vector<std::uint32_t>{MAID_DATATYPE_CALLBACK, MAID_DATATYPE_NULL}), dataTypes);
+    EXPECT_EQ((std::vector<std::uint32_t>{MODULE_DATATYPE_CALLBACK, MODULE_DATATYPE_NULL}),
+              dataTypes);
   }
   // Without a settable data procedure nothing is started.
   data->capabilities.clear();
@@ -289,9 +291,9 @@ TEST_F(BridgeTest, RefusedAcquisitionStillRemovesTheDataProcedure) {
 // What each event procedure prints, and which module calls it makes.
 TEST_F(BridgeTest, EventTable) {
   ObjectRecord* item = openItem();
-  ASSERT_TRUE(openChild(item, MAID_DATA_IMAGE));
+  ASSERT_TRUE(openChild(item, MODULE_DATA_IMAGE));
   ObjectRecord* source = findChild(&module_, 1);
-  ObjectRecord* data = findChild(item, MAID_DATA_IMAGE);
+  ObjectRecord* data = findChild(item, MODULE_DATA_IMAGE);
   using Proc = void (*)(void*, std::uint32_t, std::uint32_t);
   struct Case {
     Proc proc;
@@ -336,20 +338,20 @@ TEST_F(BridgeTest, EventTable) {
     testing::internal::CaptureStdout();
     c.proc(c.record, c.event, 0x1F);
     EXPECT_EQ(c.out, testing::internal::GetCapturedStdout());
-    EXPECT_EQ(c.capabilityReads, m_.count(MAID_CMD_CAP_COUNT));
+    EXPECT_EQ(c.capabilityReads, m_.count(MODULE_CMD_CAP_COUNT));
   }
   // A re-read list replaces the old one; a failed one leaves none, silently.
   data->capabilities.clear();
-  m_.capabilities[MAID_OBJECT_DATA].pop_back();
-  DatEventProc(data, MAID_EVENT_CAP_LIST_CHANGED, 0x1F);
+  m_.capabilities[MODULE_OBJECT_DATA].pop_back();
+  DatEventProc(data, MODULE_EVENT_CAP_LIST_CHANGED, 0x1F);
   EXPECT_EQ(3u, data->capabilities.size());
   m_.script = [](const fake::Call& call, void*, std::int32_t* result) {
-    if (call.command != MAID_CMD_CAP_COUNT) return false;
-    *result = MAID_RESULT_INVALID;
+    if (call.command != MODULE_CMD_CAP_COUNT) return false;
+    *result = MODULE_RESULT_INVALID;
     return true;
   };
   testing::internal::CaptureStdout();
-  DatEventProc(data, MAID_EVENT_CAP_LIST_CHANGED, 0x1F);
+  DatEventProc(data, MODULE_EVENT_CAP_LIST_CHANGED, 0x1F);
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
   EXPECT_TRUE(data->capabilities.empty());
 }
@@ -359,16 +361,16 @@ TEST_F(BridgeTest, EventTable) {
 TEST_F(BridgeTest, ObjectClosedByAnEventDuringItsOwnWait) {
   ObjectRecord* item = openItem();
   ObjectRecord* source = findChild(&module_, 1);
-  ASSERT_TRUE(openChild(item, MAID_DATA_IMAGE));
-  ObjectRecord* data = findChild(item, MAID_DATA_IMAGE);
+  ASSERT_TRUE(openChild(item, MODULE_DATA_IMAGE));
+  ObjectRecord* data = findChild(item, MODULE_DATA_IMAGE);
   m_.completing = fake::Completing::ON_PROCESSING;
   bool fired = false;
   m_.script = [&](const fake::Call& call, void*, std::int32_t*) {
-    if (call.command == MAID_CMD_CAP_START && !fired) {
+    if (call.command == MODULE_CMD_CAP_START && !fired) {
       fired = true;
       // Announced from within the acquisition, as a module does when the
       // shot vanishes.
-      SrcEventProc(source, MAID_EVENT_REMOVE_CHILD, 5);
+      SrcEventProc(source, MODULE_EVENT_REMOVE_CHILD, 5);
     }
     return false;
   };
@@ -376,7 +378,7 @@ TEST_F(BridgeTest, ObjectClosedByAnEventDuringItsOwnWait) {
   EXPECT_TRUE(data->closed);
   EXPECT_TRUE(item->closed);
   EXPECT_TRUE(source->children.empty());
-  EXPECT_FALSE(closeChild(item, MAID_DATA_IMAGE));
+  EXPECT_FALSE(closeChild(item, MODULE_DATA_IMAGE));
 }
 
 }  // namespace

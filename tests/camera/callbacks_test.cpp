@@ -51,7 +51,7 @@ TEST_F(ProgressProcTest, MarksAtMostOneCEvery500Ms) {
     testing::internal::CaptureStdout();
     for (const Report& r : c.reports) {
       fakeNow = r.now;
-      ProgressProc(MAID_CMD_CAP_START, MAID_CAP_ACQUIRE, nullptr, r.done, r.total);
+      ProgressProc(MODULE_CMD_CAP_START, MODULE_CAP_ACQUIRE, nullptr, r.done, r.total);
     }
     EXPECT_EQ(c.out, testing::internal::GetCapturedStdout());
   }

@@ -65,8 +65,8 @@ class DataProcTest : public testing::Test {
   // Delivers bytes as file data in chunks of the given sizes, one call each;
   // returns every call's result and keeps the console output.
   std::vector<int> deliverFile(const Bytes& bytes, const std::vector<std::size_t>& chunks,
-                               std::uint32_t fileDataType = MAID_FILE_NEF,
-                               std::uint32_t type = MAID_DATA_FILE | MAID_DATA_IMAGE,
+                               std::uint32_t fileDataType = MODULE_FILE_NEF,
+                               std::uint32_t type = MODULE_DATA_FILE | MODULE_DATA_IMAGE,
                                std::uint32_t remove = 1) {
     std::vector<int> results;
     std::size_t offset = 0;
@@ -150,8 +150,8 @@ TEST_F(DataProcTest, ChunksAreGatheredAndWrittenOnlyWithTheLast) {
       EXPECT_FALSE(fs::exists("base.nef"));
       EXPECT_EQ(std::accumulate(head.begin(), head.end(), std::size_t{0}), context_.byteCount);
       // The last chunk follows on from where the head stopped.
-      FileDataInfo info = {MAID_DATA_FILE | MAID_DATA_IMAGE,
-                           MAID_FILE_NEF,
+      FileDataInfo info = {MODULE_DATA_FILE | MODULE_DATA_IMAGE,
+                           MODULE_FILE_NEF,
                            3000,
                            context_.byteCount,
                            static_cast<std::uint32_t>(c.chunks.back()),
@@ -178,7 +178,7 @@ TEST_F(DataProcTest, JpegIsStampedWithTheTriggerTimeAndSavedWhole) {
   setBase(base);
 
   EXPECT_EQ((std::vector<int>{0, 0, 0}),
-            deliverFile(jpeg, {7000, 7000, jpeg.size() - 14000}, MAID_FILE_JPEG));
+            deliverFile(jpeg, {7000, 7000, jpeg.size() - 14000}, MODULE_FILE_JPEG));
 
   const std::string saved = readFile(base + ".jpg");
   ASSERT_EQ(jpeg.size(), saved.size());
@@ -235,8 +235,8 @@ TEST_F(DataProcTest, ExistingNamesAreNeverOverwritten) {
 
 TEST_F(DataProcTest, RawDataGetsANumberedNameInTheWorkingDirectory) {
   const Bytes thumb = nefLike(160 * 3 * 12);
-  EXPECT_EQ((std::vector<int>{0, 0, 0}), deliverRaw(thumb, 160 * 3, 5, MAID_DATA_THUMBNAIL));
-  EXPECT_EQ((std::vector<int>{0, 0, 0}), deliverRaw(thumb, 160 * 3, 5, MAID_DATA_THUMBNAIL));
+  EXPECT_EQ((std::vector<int>{0, 0, 0}), deliverRaw(thumb, 160 * 3, 5, MODULE_DATA_THUMBNAIL));
+  EXPECT_EQ((std::vector<int>{0, 0, 0}), deliverRaw(thumb, 160 * 3, 5, MODULE_DATA_THUMBNAIL));
   EXPECT_EQ(text(thumb), readFile("Thumb001.raw"));
   EXPECT_EQ(text(thumb), readFile("Thumb002.raw"));
   EXPECT_EQ("", err_);
@@ -244,7 +244,7 @@ TEST_F(DataProcTest, RawDataGetsANumberedNameInTheWorkingDirectory) {
   EXPECT_TRUE(savedFileRecord.saved);
   EXPECT_STREQ("Thumb002.raw", savedFileRecord.name);
 
-  deliverRaw(thumb, 160 * 3, 12, MAID_DATA_IMAGE | MAID_DATA_THUMBNAIL);
+  deliverRaw(thumb, 160 * 3, 12, MODULE_DATA_IMAGE | MODULE_DATA_THUMBNAIL);
   deliverRaw(thumb, 160 * 3, 12, 0x02);
   EXPECT_TRUE(fs::exists("Image001.raw"));
   EXPECT_TRUE(fs::exists("Unknown001.raw"));
@@ -257,17 +257,17 @@ TEST_F(DataProcTest, RemovalFlagOnlyForImagesTheModuleMarks) {
     bool expected;
   };
   const Case cases[] = {
-      {true, MAID_DATA_FILE | MAID_DATA_IMAGE, 1, true},
-      {true, MAID_DATA_FILE | MAID_DATA_IMAGE, 0, false},
-      {true, MAID_DATA_FILE | MAID_DATA_THUMBNAIL, 1, false},
-      {false, MAID_DATA_IMAGE, 7, true},
-      {false, MAID_DATA_THUMBNAIL, 1, false},
+      {true, MODULE_DATA_FILE | MODULE_DATA_IMAGE, 1, true},
+      {true, MODULE_DATA_FILE | MODULE_DATA_IMAGE, 0, false},
+      {true, MODULE_DATA_FILE | MODULE_DATA_THUMBNAIL, 1, false},
+      {false, MODULE_DATA_IMAGE, 7, true},
+      {false, MODULE_DATA_THUMBNAIL, 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.type) + "/" + std::to_string(c.remove));
     removeItemFlag = false;
     if (c.file)
-      deliverFile(nefLike(64), {64}, MAID_FILE_NEF, c.type, c.remove);
+      deliverFile(nefLike(64), {64}, MODULE_FILE_NEF, c.type, c.remove);
     else
       deliverRaw(nefLike(64), 16, 4, c.type, c.remove);
     EXPECT_EQ(c.expected, removeItemFlag);
@@ -309,7 +309,7 @@ TEST_F(DataProcTest, WriteFailureLeavesNoFileAndKeepsTheShot) {
 
     camera::imageFileOps = camera::defaultImageFileOps();
     c.inject();
-    EXPECT_EQ(std::vector<int>{-117}, deliverRaw(nefLike(64), 16, 4, MAID_DATA_IMAGE));
+    EXPECT_EQ(std::vector<int>{-117}, deliverRaw(nefLike(64), 16, 4, MODULE_DATA_IMAGE));
     EXPECT_EQ("ERROR: Cannot write file [Image001.raw].\n", err_);
     EXPECT_FALSE(fs::exists("Image001.raw"));
     EXPECT_FALSE(removeItemFlag);
@@ -331,7 +331,7 @@ TEST_F(DataProcTest, OpenFailureDropsTheObject) {
   EXPECT_FALSE(removeItemFlag);
 
   camera::imageFileOps.open = refusingOpen;  // raw data fails silently
-  EXPECT_EQ(std::vector<int>{-117}, deliverRaw(nefLike(64), 16, 4, MAID_DATA_IMAGE));
+  EXPECT_EQ(std::vector<int>{-117}, deliverRaw(nefLike(64), 16, 4, MODULE_DATA_IMAGE));
   EXPECT_EQ("", err_);
   EXPECT_TRUE(contextEmpty());
 }
@@ -346,13 +346,13 @@ TEST_F(DataProcTest, ChunkPastTheAnnouncedTotalDropsTheObject) {
   // A later chunk announcing a larger total is still held to the first one.
   capture();
   Bytes bytes = nefLike(100);
-  FileDataInfo first = {MAID_DATA_FILE | MAID_DATA_IMAGE, MAID_FILE_NEF, 10, 0, 8, 0, 1};
-  FileDataInfo second = {MAID_DATA_FILE | MAID_DATA_IMAGE, MAID_FILE_NEF, 100, 8, 50, 0, 1};
+  FileDataInfo first = {MODULE_DATA_FILE | MODULE_DATA_IMAGE, MODULE_FILE_NEF, 10, 0, 8, 0, 1};
+  FileDataInfo second = {MODULE_DATA_FILE | MODULE_DATA_IMAGE, MODULE_FILE_NEF, 100, 8, 50, 0, 1};
   EXPECT_EQ(0, DataProc(&context_, &first, bytes.data()));
   EXPECT_EQ(-117, DataProc(&context_, &second, bytes.data() + 8));
   // Raw data: a rectangle taller than the rows that are left.
   ImageDataInfo raw = {};
-  raw.type = MAID_DATA_THUMBNAIL;
+  raw.type = MODULE_DATA_THUMBNAIL;
   raw.totalHeight = 2;
   raw.rowBytes = 8;
   raw.rectHeight = 3;
@@ -376,7 +376,7 @@ TEST_F(DataProcTest, RenamingStopsAtTheLastCounter) {
   EXPECT_EQ(65535u, renamings);
   EXPECT_TRUE(contextEmpty());
 
-  EXPECT_EQ(std::vector<int>{-117}, deliverRaw(nefLike(64), 16, 4, MAID_DATA_IMAGE));
+  EXPECT_EQ(std::vector<int>{-117}, deliverRaw(nefLike(64), 16, 4, MODULE_DATA_IMAGE));
   EXPECT_EQ("ERROR: No free file name left for [Image001.raw].\n", err_);
   EXPECT_FALSE(removeItemFlag);
   EXPECT_FALSE(savedFileRecord.saved);
@@ -397,7 +397,8 @@ TEST_F(DataProcTest, LongestBaseNameIsSavedWithAndWithoutACounter) {
 }
 
 TEST_F(DataProcTest, ObjectTooLargeForMemoryLeavesTheContextAlone) {
-  FileDataInfo info = {MAID_DATA_FILE | MAID_DATA_IMAGE, MAID_FILE_NEF, 0xFFFFFFF0u, 0, 16, 0, 1};
+  FileDataInfo info = {
+      MODULE_DATA_FILE | MODULE_DATA_IMAGE, MODULE_FILE_NEF, 0xFFFFFFF0u, 0, 16, 0, 1};
   Bytes chunk(16);
   capture();
   EXPECT_EQ(-118, DataProc(&context_, &info, chunk.data()));

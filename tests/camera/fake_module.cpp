@@ -35,81 +35,81 @@ CapabilityInfo capability(std::uint32_t id, std::uint32_t type, std::uint32_t op
 }
 
 std::map<std::uint32_t, std::vector<CapabilityInfo>> standardCapabilities() {
-  const CapabilityInfo progress = capability(MAID_CAP_PROGRESS_PROC, MAID_CAPTYPE_CALLBACK, 4);
-  const CapabilityInfo event = capability(MAID_CAP_EVENT_PROC, MAID_CAPTYPE_CALLBACK, 4);
-  const CapabilityInfo children = capability(MAID_CAP_CHILDREN, MAID_CAPTYPE_ENUM, 2);
+  const CapabilityInfo progress = capability(MODULE_CAP_PROGRESS_PROC, MODULE_CAPTYPE_CALLBACK, 4);
+  const CapabilityInfo event = capability(MODULE_CAP_EVENT_PROC, MODULE_CAPTYPE_CALLBACK, 4);
+  const CapabilityInfo children = capability(MODULE_CAP_CHILDREN, MODULE_CAPTYPE_ENUM, 2);
   return {
-      {MAID_OBJECT_MODULE,
-       {progress, event, capability(MAID_CAP_UI_REQUEST_PROC, MAID_CAPTYPE_CALLBACK, 4), children,
-        capability(kNkMAIDCapability_ModuleMode, MAID_CAPTYPE_UNSIGNED, 6)}},
-      {MAID_OBJECT_SOURCE, {progress, event, children}},
-      {MAID_OBJECT_ITEM,
-       {progress, event, children, capability(MAID_CAP_DATA_TYPES, MAID_CAPTYPE_UNSIGNED, 2)}},
-      {MAID_OBJECT_DATA,
-       {progress, event, capability(MAID_CAP_DATA_PROC, MAID_CAPTYPE_CALLBACK, 4),
-        capability(MAID_CAP_ACQUIRE, MAID_CAPTYPE_PROCESS, 1)}},
+      {MODULE_OBJECT_MODULE,
+       {progress, event, capability(MODULE_CAP_UI_REQUEST_PROC, MODULE_CAPTYPE_CALLBACK, 4),
+        children, capability(kCapabilityModuleMode, MODULE_CAPTYPE_UNSIGNED, 6)}},
+      {MODULE_OBJECT_SOURCE, {progress, event, children}},
+      {MODULE_OBJECT_ITEM,
+       {progress, event, children, capability(MODULE_CAP_DATA_TYPES, MODULE_CAPTYPE_UNSIGNED, 2)}},
+      {MODULE_OBJECT_DATA,
+       {progress, event, capability(MODULE_CAP_DATA_PROC, MODULE_CAPTYPE_CALLBACK, 4),
+        capability(MODULE_CAP_ACQUIRE, MODULE_CAPTYPE_PROCESS, 1)}},
   };
 }
 
 namespace {
 
-std::int32_t standard(Module& m, MaidObject* object, std::uint32_t command, std::uint32_t parameter,
-                      void* data) {
+std::int32_t standard(Module& m, ModuleObject* object, std::uint32_t command,
+                      std::uint32_t parameter, void* data) {
   const std::uint32_t type = object != nullptr ? object->objectType : 0;
   const std::vector<CapabilityInfo>& list = m.capabilities[type];
   switch (command) {
-    case MAID_CMD_OPEN: {
-      auto* child = static_cast<MaidObject*>(data);
-      child->objectType = object != nullptr ? object->objectType + 1 : MAID_OBJECT_MODULE;
+    case MODULE_CMD_OPEN: {
+      auto* child = static_cast<ModuleObject*>(data);
+      child->objectType = object != nullptr ? object->objectType + 1 : MODULE_OBJECT_MODULE;
       child->moduleData = parameter;
-      return MAID_RESULT_OK;
+      return MODULE_RESULT_OK;
     }
-    case MAID_CMD_CAP_COUNT:
+    case MODULE_CMD_CAP_COUNT:
       *static_cast<std::uint32_t*>(data) = static_cast<std::uint32_t>(list.size());
-      return MAID_RESULT_OK;
-    case MAID_CMD_CAP_LIST:
-      if (parameter != list.size()) return MAID_RESULT_RESTART;
+      return MODULE_RESULT_OK;
+    case MODULE_CMD_CAP_LIST:
+      if (parameter != list.size()) return MODULE_RESULT_RESTART;
       if (!list.empty()) std::memcpy(data, list.data(), list.size() * sizeof(CapabilityInfo));
-      return MAID_RESULT_OK;
-    case MAID_CMD_CAP_GET:
-      if (parameter == MAID_CAP_DATA_TYPES) {
+      return MODULE_RESULT_OK;
+    case MODULE_CMD_CAP_GET:
+      if (parameter == MODULE_CAP_DATA_TYPES) {
         *static_cast<std::uint32_t*>(data) = m.dataTypes;
-      } else if (parameter == MAID_CAP_CHILDREN) {
+      } else if (parameter == MODULE_CAP_CHILDREN) {
         auto* value = static_cast<CapEnum*>(data);
         value->elementCount = static_cast<std::uint32_t>(m.children.size());
         value->elementSize = m.elementSize;
       }
-      return MAID_RESULT_OK;
-    case MAID_CMD_CAP_GET_ARRAY: {
+      return MODULE_RESULT_OK;
+    case MODULE_CMD_CAP_GET_ARRAY: {
       auto* value = static_cast<CapEnum*>(data);
       const std::uint32_t n = std::min<std::uint32_t>(
           {value->elementCount, static_cast<std::uint32_t>(m.children.size()), m.arrayLeaves});
       if (n > 0) std::memcpy(value->data, m.children.data(), n * sizeof(std::uint32_t));
       value->elementCount = m.reportedAfterArray != 0 ? m.reportedAfterArray : n;
-      return MAID_RESULT_OK;
+      return MODULE_RESULT_OK;
     }
     default:
-      return MAID_RESULT_OK;
+      return MODULE_RESULT_OK;
   }
 }
 
 }  // namespace
 
-std::int32_t entry(MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+std::int32_t entry(ModuleObject* object, std::uint32_t command, std::uint32_t parameter,
                    std::uint32_t dataType, void* data, CompletionProcType completion,
                    void* completionRef) {
   Module& m = *active;
   const Call call = {object, command, parameter, dataType};
   m.calls.push_back(call);
-  if (command == MAID_CMD_PROCESS) {
-    if (m.processResult != MAID_RESULT_OK) return m.processResult;
+  if (command == MODULE_CMD_PROCESS) {
+    if (m.processResult != MODULE_RESULT_OK) return m.processResult;
     std::vector<Completion> due;
     due.swap(m.pending);
     for (const Completion& c : due)
       c.procedure(c.object, c.command, c.parameter, c.dataType, c.data, c.reference, c.result);
     return m.processResult;
   }
-  std::int32_t result = MAID_RESULT_OK;
+  std::int32_t result = MODULE_RESULT_OK;
   if (!(m.script && m.script(call, data, &result)))
     result = standard(m, object, command, parameter, data);
   if (completion != nullptr) {

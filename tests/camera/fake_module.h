@@ -1,4 +1,4 @@
-// A scripted camera module in the test process: MAIDEntryPoint's calling
+// A scripted camera module in the test process: ModuleEntryPoint's calling
 // forms, a capability list per object type, a children list, and
 // completions made inside the call, on the next processing call, or never.
 // Tests point moduleEntryPoint at fake::entry, or load the forwarding
@@ -10,17 +10,17 @@
 #include <map>
 #include <vector>
 
-#include "camera/maid.h"
+#include "camera/module_api.h"
 
 namespace fake {
 
 struct Call {
-  MaidObject* object;
+  ModuleObject* object;
   std::uint32_t command, parameter, dataType;
 };
 
 struct Completion {
-  MaidObject* object;
+  ModuleObject* object;
   std::uint32_t command, parameter, dataType;
   void* data;
   CompletionProcType procedure;
@@ -40,8 +40,8 @@ struct Module {
   std::uint32_t arrayLeaves = 0xFFFFFFFF;  // at most this many after command 9
   std::uint32_t reportedAfterArray = 0;    // non-zero: command 9 claims this count
   std::uint16_t elementSize = 4;
-  std::uint32_t dataTypes = 9;                  // capability 12
-  std::int32_t processResult = MAID_RESULT_OK;  // of command 0
+  std::uint32_t dataTypes = 9;                    // capability 12
+  std::int32_t processResult = MODULE_RESULT_OK;  // of command 0
   // Answers a call before the standard behaviour when it returns true.
   std::function<bool(const Call& call, void* data, std::int32_t* result)> script;
 
@@ -57,7 +57,7 @@ struct ScopedModule {
   ~ScopedModule();
 };
 
-std::int32_t entry(MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+std::int32_t entry(ModuleObject* object, std::uint32_t command, std::uint32_t parameter,
                    std::uint32_t dataType, void* data, CompletionProcType completion,
                    void* completionRef);
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "camera/nikon_handler.h"
+#include "camera/camera_handler.h"
 #include "support/temp_dir.h"
 
 class HandlerFixture : public testing::Test {
@@ -35,7 +35,7 @@ class HandlerFixture : public testing::Test {
 
   testing_support::TempDir dir_;
   std::filesystem::path work_, card_, trace_;
-  std::unique_ptr<nikonHandler> handler_;
+  std::unique_ptr<CameraHandler> handler_;
 
  private:
   std::filesystem::path previousDirectory_;

@@ -1,6 +1,6 @@
 // Finding and loading the module file, and connectModule's failures, with
 // module files copied into the working directory: none, one without
-// MAIDEntryPoint, and one forwarding to a scripted module.
+// ModuleEntryPoint, and one forwarding to a scripted module.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "camera/module_library.h"
-#include "camera/nikon_handler.h"
+#include "camera/camera_handler.h"
 #include "camera/object_record.h"
 #include "fake_module.h"
 #include "handler_fixture.h"
@@ -27,12 +27,12 @@ TEST_F(NoModuleFileTest, NothingIsLoaded) {
   EXPECT_FALSE(findModuleFile(&path));
   EXPECT_EQ("untouched", path);
   testing::internal::CaptureStderr();
-  handler_ = std::make_unique<nikonHandler>();
+  handler_ = std::make_unique<CameraHandler>();
   EXPECT_FALSE(handler_->connectCamera());
   EXPECT_EQ(
-      "nikonHandler::connectModule() ERROR: \"Type0001 Module\" is not found.\n"
-      "nikonHandler::nikonHandler() ERROR: Cannot connect to module.\n"
-      "nikonHandler::connectModule() ERROR: \"Type0001 Module\" is not found.\n",
+      "CameraHandler::connectModule() ERROR: \"Type0001 Module\" is not found.\n"
+      "CameraHandler::CameraHandler() ERROR: Cannot connect to module.\n"
+      "CameraHandler::connectModule() ERROR: \"Type0001 Module\" is not found.\n",
       testing::internal::GetCapturedStderr());
   EXPECT_EQ(nullptr, moduleEntryPoint);
   EXPECT_FALSE(handler_->isCameraConnected());
@@ -49,16 +49,16 @@ TEST_F(NoEntryPointTest, LoadFailsWithItsLine) {
   EXPECT_EQ(platform::currentDirectory() + platform::pathSeparator() + "Type0001.md3", path);
   testing::internal::CaptureStdout();
   EXPECT_FALSE(loadModule(path.c_str()));
-  EXPECT_EQ("MAIDEntryPoint cannot be found.\n\n", testing::internal::GetCapturedStdout());
+  EXPECT_EQ("ModuleEntryPoint cannot be found.\n\n", testing::internal::GetCapturedStdout());
   EXPECT_EQ(nullptr, moduleEntryPoint);
 
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  handler_ = std::make_unique<nikonHandler>();
+  handler_ = std::make_unique<CameraHandler>();
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(
-      "nikonHandler::connectModule() ERROR: Failed in loading \"Type0001 Module\".\n"
-      "nikonHandler::nikonHandler() ERROR: Cannot connect to module.\n",
+      "CameraHandler::connectModule() ERROR: Failed in loading \"Type0001 Module\".\n"
+      "CameraHandler::CameraHandler() ERROR: Cannot connect to module.\n",
       testing::internal::GetCapturedStderr());
   EXPECT_EQ(nullptr, handler_->moduleRecord);
   unloadModule();
@@ -82,7 +82,7 @@ class ScriptedModuleTest : public HandlerFixture {
     setModuleEnv("SKERROW_TEST_FORWARD_TO", address);
   }
   // Every close command the module received.
-  int closes() const { return m_.count(MAID_CMD_CLOSE); }
+  int closes() const { return m_.count(MODULE_CMD_CLOSE); }
 
   fake::ScopedModule fake_;
   fake::Module& m_ = fake_.module;
@@ -95,23 +95,23 @@ TEST_F(ScriptedModuleTest, FailedConnectClosesTheModuleObjectAgain) {
     const char* line;
   };
   const Case cases[] = {
-      {"capability list", MAID_CMD_CAP_LIST, 5,
-       "nikonHandler::connectModule() ERROR: Failed in enumeration of capabilities."},
-      {"procedure", MAID_CMD_CAP_SET, MAID_CAP_EVENT_PROC,
-       "nikonHandler::connectModule() ERROR: Failed in setting a call back function."},
-      {"module mode", MAID_CMD_CAP_SET, kNkMAIDCapability_ModuleMode,
-       "nikonHandler::connectModule() ERROR: Failed in setting kNkMAIDCapability_ModuleMode."},
+      {"capability list", MODULE_CMD_CAP_LIST, 5,
+       "CameraHandler::connectModule() ERROR: Failed in enumeration of capabilities."},
+      {"procedure", MODULE_CMD_CAP_SET, MODULE_CAP_EVENT_PROC,
+       "CameraHandler::connectModule() ERROR: Failed in setting a call back function."},
+      {"module mode", MODULE_CMD_CAP_SET, kCapabilityModuleMode,
+       "CameraHandler::connectModule() ERROR: Failed in setting kCapabilityModuleMode."},
   };
-  handler_ = std::make_unique<nikonHandler>();
+  handler_ = std::make_unique<CameraHandler>();
   ASSERT_TRUE(handler_->closeModule());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     m_.calls.clear();
     m_.script = [&c](const fake::Call& call, void*, std::int32_t* result) {
       if (call.command != c.command || call.parameter != c.parameter ||
-          (c.command == MAID_CMD_CAP_SET && call.dataType == MAID_DATATYPE_NULL))
+          (c.command == MODULE_CMD_CAP_SET && call.dataType == MODULE_DATATYPE_NULL))
         return false;
-      *result = MAID_RESULT_INVALID;
+      *result = MODULE_RESULT_INVALID;
       return true;
     };
     testing::internal::CaptureStderr();
@@ -130,15 +130,14 @@ TEST_F(ScriptedModuleTest, FailedConnectClosesTheModuleObjectAgain) {
 TEST_F(ScriptedModuleTest, ModuleModeIsSetOnlyWhenSettable) {
   for (bool settable : {true, false}) {
     SCOPED_TRACE(settable);
-    auto& list = m_.capabilities[MAID_OBJECT_MODULE];
-    list.back().operations = settable ? MAID_OP_GET | MAID_OP_SET : MAID_OP_GET;
+    auto& list = m_.capabilities[MODULE_OBJECT_MODULE];
+    list.back().operations = settable ? MODULE_OP_GET | MODULE_OP_SET : MODULE_OP_GET;
     m_.calls.clear();
-    handler_ = std::make_unique<nikonHandler>();
+    handler_ = std::make_unique<CameraHandler>();
     EXPECT_TRUE(handler_->moduleLoaded);
     int modeSets = 0;
     for (const fake::Call& call : m_.calls)
-      if (call.command == MAID_CMD_CAP_SET && call.parameter == kNkMAIDCapability_ModuleMode)
-        ++modeSets;
+      if (call.command == MODULE_CMD_CAP_SET && call.parameter == kCapabilityModuleMode) ++modeSets;
     EXPECT_EQ(settable ? 1 : 0, modeSets);
     handler_.reset();
   }

@@ -1,6 +1,6 @@
-// A module file that lacks MAIDEntryPoint.
+// A module file that lacks the entry point the loader looks for.
 #include <cstdint>
 
-#include "camera/maid.h"
+#include "camera/module_api.h"
 
-MAID_EXPORT std::int32_t NotTheEntryPoint() { return 0; }
+MODULE_EXPORT std::int32_t NotTheEntryPoint() { return 0; }

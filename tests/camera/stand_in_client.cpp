@@ -20,7 +20,7 @@ struct Completion {
   std::int32_t result = 0;
 };
 
-void completionProc(MaidObject*, std::uint32_t, std::uint32_t, std::uint32_t, void*,
+void completionProc(ModuleObject*, std::uint32_t, std::uint32_t, std::uint32_t, void*,
                     void* reference, std::int32_t result) {
   auto* completion = static_cast<Completion*>(reference);
   ++completion->count;
@@ -50,7 +50,7 @@ std::int32_t dataProc(void* reference, void* info, void* data) {
   auto* recorder = static_cast<Recorder*>(reference);
   const int call = static_cast<int>(recorder->files.size() + recorder->raws.size());
   std::size_t length = 0;
-  if ((*static_cast<std::uint32_t*>(info) & MAID_DATA_FILE) != 0) {
+  if ((*static_cast<std::uint32_t*>(info) & MODULE_DATA_FILE) != 0) {
     FileDataInfo file;
     std::memcpy(&file, info, sizeof file);
     recorder->files.push_back(file);
@@ -62,12 +62,12 @@ std::int32_t dataProc(void* reference, void* info, void* data) {
     length = std::size_t{raw.rectHeight} * raw.rowBytes;
   }
   recorder->bytes.append(static_cast<const char*>(data), length);
-  return call == recorder->failDataAtCall ? MAID_RESULT_CANNOT_SAVE : recorder->dataResult;
+  return call == recorder->failDataAtCall ? MODULE_RESULT_CANNOT_SAVE : recorder->dataResult;
 }
 
 template <typename Procedure>
-MaidProc generic(Procedure procedure) {
-  return reinterpret_cast<MaidProc>(procedure);
+ModuleProc generic(Procedure procedure) {
+  return reinterpret_cast<ModuleProc>(procedure);
 }
 
 }  // namespace
@@ -90,7 +90,7 @@ void StandInModuleTest::SetUp() {
   setModuleEnv("SKERROW_CAM_CARD", card_);
   activeRecorder = &recorder_;
   ASSERT_TRUE(library_.open(STAND_IN_MODULE)) << library_.errorText();
-  entry_ = reinterpret_cast<MAIDEntryPointType>(library_.symbol("MAIDEntryPoint"));
+  entry_ = reinterpret_cast<ModuleEntryPoint>(library_.symbol(MODULE_ENTRY_SYMBOL));
   ASSERT_NE(nullptr, entry_) << library_.errorText();
 }
 
@@ -102,33 +102,33 @@ void StandInModuleTest::TearDown() {
 
 std::int32_t StandInModuleTest::openModule() {
   if (moduleOpen_) closeModule();
-  module_ = MaidObject{};
+  module_ = ModuleObject{};
   module_.refClient = &moduleTag_;
   const std::int32_t result =
-      entry_(nullptr, MAID_CMD_OPEN, 0, MAID_DATATYPE_OBJECT, &module_, nullptr, nullptr);
-  moduleOpen_ = result == MAID_RESULT_OK;
+      entry_(nullptr, MODULE_CMD_OPEN, 0, MODULE_DATATYPE_OBJECT, &module_, nullptr, nullptr);
+  moduleOpen_ = result == MODULE_RESULT_OK;
   if (moduleOpen_) {
     CallbackRecord event = {generic(eventProc), &moduleTag_};
     CallbackRecord ui = {generic(uiRequestProc), &recorder_};
-    EXPECT_EQ(
-        0, waited(&module_, MAID_CMD_CAP_SET, MAID_CAP_EVENT_PROC, MAID_DATATYPE_CALLBACK, &event));
-    EXPECT_EQ(0, waited(&module_, MAID_CMD_CAP_SET, MAID_CAP_UI_REQUEST_PROC,
-                        MAID_DATATYPE_CALLBACK, &ui));
+    EXPECT_EQ(0, waited(&module_, MODULE_CMD_CAP_SET, MODULE_CAP_EVENT_PROC,
+                        MODULE_DATATYPE_CALLBACK, &event));
+    EXPECT_EQ(0, waited(&module_, MODULE_CMD_CAP_SET, MODULE_CAP_UI_REQUEST_PROC,
+                        MODULE_DATATYPE_CALLBACK, &ui));
   }
   return result;
 }
 
 void StandInModuleTest::closeModule() {
-  EXPECT_EQ(0, call(&module_, MAID_CMD_CLOSE));
+  EXPECT_EQ(0, call(&module_, MODULE_CMD_CLOSE));
   moduleOpen_ = false;
 }
 
-std::int32_t StandInModuleTest::call(MaidObject* object, std::uint32_t command,
+std::int32_t StandInModuleTest::call(ModuleObject* object, std::uint32_t command,
                                      std::uint32_t parameter, std::uint32_t dataType, void* data) {
   return entry_(object, command, parameter, dataType, data, nullptr, nullptr);
 }
 
-std::int32_t StandInModuleTest::waited(MaidObject* object, std::uint32_t command,
+std::int32_t StandInModuleTest::waited(ModuleObject* object, std::uint32_t command,
                                        std::uint32_t parameter, std::uint32_t dataType, void* data,
                                        std::int32_t* completed) {
   Completion completion;
@@ -137,42 +137,42 @@ std::int32_t StandInModuleTest::waited(MaidObject* object, std::uint32_t command
   completionsInsideCall_ = completion.count;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (completion.count == 0 && std::chrono::steady_clock::now() < deadline)
-    entry_(object, MAID_CMD_PROCESS, 0, 0, nullptr, nullptr, nullptr);
+    entry_(object, MODULE_CMD_PROCESS, 0, 0, nullptr, nullptr, nullptr);
   EXPECT_EQ(1, completion.count) << "command " << command;
   if (completed != nullptr) *completed = completion.result;
   return result;
 }
 
-std::int32_t StandInModuleTest::openChild(MaidObject* parent, std::uint32_t id, MaidObject* child,
-                                          void* tag) {
-  *child = MaidObject{};
+std::int32_t StandInModuleTest::openChild(ModuleObject* parent, std::uint32_t id,
+                                          ModuleObject* child, void* tag) {
+  *child = ModuleObject{};
   child->refClient = tag;
-  const std::int32_t result = call(parent, MAID_CMD_OPEN, id, MAID_DATATYPE_OBJECT, child);
-  if (result != MAID_RESULT_OK) return result;
+  const std::int32_t result = call(parent, MODULE_CMD_OPEN, id, MODULE_DATATYPE_OBJECT, child);
+  if (result != MODULE_RESULT_OK) return result;
   CallbackRecord event = {generic(eventProc), tag};
   CallbackRecord progress = {generic(progressProc), &recorder_};
-  EXPECT_EQ(0,
-            waited(child, MAID_CMD_CAP_SET, MAID_CAP_EVENT_PROC, MAID_DATATYPE_CALLBACK, &event));
-  EXPECT_EQ(0, waited(child, MAID_CMD_CAP_SET, MAID_CAP_PROGRESS_PROC, MAID_DATATYPE_CALLBACK,
+  EXPECT_EQ(0, waited(child, MODULE_CMD_CAP_SET, MODULE_CAP_EVENT_PROC, MODULE_DATATYPE_CALLBACK,
+                      &event));
+  EXPECT_EQ(0, waited(child, MODULE_CMD_CAP_SET, MODULE_CAP_PROGRESS_PROC, MODULE_DATATYPE_CALLBACK,
                       &progress));
-  if (child->objectType == MAID_OBJECT_DATA) {
+  if (child->objectType == MODULE_OBJECT_DATA) {
     CallbackRecord data = {generic(dataProc), &recorder_};
-    EXPECT_EQ(0,
-              waited(child, MAID_CMD_CAP_SET, MAID_CAP_DATA_PROC, MAID_DATATYPE_CALLBACK, &data));
+    EXPECT_EQ(0, waited(child, MODULE_CMD_CAP_SET, MODULE_CAP_DATA_PROC, MODULE_DATATYPE_CALLBACK,
+                        &data));
   }
   return result;
 }
 
-std::vector<std::uint32_t> StandInModuleTest::children(MaidObject* object) {
+std::vector<std::uint32_t> StandInModuleTest::children(ModuleObject* object) {
   CapEnum list = {};
-  if (waited(object, MAID_CMD_CAP_GET, MAID_CAP_CHILDREN, MAID_DATATYPE_ENUM, &list) != 0)
+  if (waited(object, MODULE_CMD_CAP_GET, MODULE_CAP_CHILDREN, MODULE_DATATYPE_ENUM, &list) != 0)
     return {};
   EXPECT_EQ(4u, list.elementSize);
   std::vector<std::uint32_t> ids(list.elementCount);
   if (ids.empty()) return ids;
   list.data = ids.data();
-  EXPECT_EQ(0,
-            waited(object, MAID_CMD_CAP_GET_ARRAY, MAID_CAP_CHILDREN, MAID_DATATYPE_ENUM, &list));
+  EXPECT_EQ(0, waited(object, MODULE_CMD_CAP_GET_ARRAY, MODULE_CAP_CHILDREN, MODULE_DATATYPE_ENUM,
+                      &list));
   ids.resize(list.elementCount);
   return ids;
 }
@@ -188,7 +188,7 @@ void StandInModuleTest::openDownToData(std::uint32_t dataId) {
 
 std::int32_t StandInModuleTest::acquire() {
   std::int32_t completed = 0;
-  EXPECT_EQ(0, waited(&data_, MAID_CMD_CAP_START, MAID_CAP_ACQUIRE, 0, nullptr, &completed));
+  EXPECT_EQ(0, waited(&data_, MODULE_CMD_CAP_START, MODULE_CAP_ACQUIRE, 0, nullptr, &completed));
   return completed;
 }
 

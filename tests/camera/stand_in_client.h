@@ -1,4 +1,4 @@
-// Drives the stand-in camera module through MAIDEntryPoint as the program
+// Drives the stand-in camera module through ModuleEntryPoint as the program
 // does, with procedures that record every call the module makes.
 #pragma once
 
@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "camera/maid.h"
+#include "camera/module_api.h"
+#include "camera/module_library.h"
 #include "platform/module.h"
 #include "support/temp_dir.h"
 
@@ -25,7 +26,7 @@ struct Recorder {
   std::int32_t dataResult = 0;  // returned by the data procedure
   int failDataAtCall = -1;      // ... or -117 at this call (0-based)
   int progressStarts = 0, progressSteps = 0;
-  std::uint32_t uiAnswer = MAID_ANSWER_OK;
+  std::uint32_t uiAnswer = MODULE_ANSWER_OK;
   std::vector<std::uint32_t> uiTypes;
 };
 
@@ -42,22 +43,22 @@ class StandInModuleTest : public testing::Test {
   std::int32_t openModule();
   void closeModule();
 
-  std::int32_t call(MaidObject* object, std::uint32_t command, std::uint32_t parameter = 0,
+  std::int32_t call(ModuleObject* object, std::uint32_t command, std::uint32_t parameter = 0,
                     std::uint32_t dataType = 0, void* data = nullptr);
   // A waited command: the call, then command 0 on the same object until the
   // completion came (generous deadline). *completed gets its result.
-  std::int32_t waited(MaidObject* object, std::uint32_t command, std::uint32_t parameter,
+  std::int32_t waited(ModuleObject* object, std::uint32_t command, std::uint32_t parameter,
                       std::uint32_t dataType, void* data, std::int32_t* completed = nullptr);
   // Counts completions of the last waited() call made before polling.
   int completionsInsideCall() const { return completionsInsideCall_; }
 
   // Opens a child into descriptor and registers the recording procedures
   // (event procedure with reference tag, progress, and data for data objects).
-  std::int32_t openChild(MaidObject* parent, std::uint32_t id, MaidObject* child, void* tag);
-  std::vector<std::uint32_t> children(MaidObject* object);
+  std::int32_t openChild(ModuleObject* parent, std::uint32_t id, ModuleObject* child, void* tag);
+  std::vector<std::uint32_t> children(ModuleObject* object);
 
   // Opens camera, the oldest item and its image data object.
-  void openDownToData(std::uint32_t dataId = MAID_DATA_IMAGE);
+  void openDownToData(std::uint32_t dataId = MODULE_DATA_IMAGE);
   // Starts the acquisition on data_ and waits for it; returns the completion result.
   std::int32_t acquire();
 
@@ -67,8 +68,8 @@ class StandInModuleTest : public testing::Test {
   testing_support::TempDir dir_;
   std::string card_;
   platform::LoadableModule library_;
-  MAIDEntryPointType entry_ = nullptr;
-  MaidObject module_ = {}, source_ = {}, item_ = {}, data_ = {};
+  ModuleEntryPoint entry_ = nullptr;
+  ModuleObject module_ = {}, source_ = {}, item_ = {}, data_ = {};
   bool moduleOpen_ = false;
   Recorder recorder_;
   int moduleTag_ = 0, sourceTag_ = 0, itemTag_ = 0, dataTag_ = 0;

@@ -24,10 +24,10 @@ TEST(ModuleLoaderTest, ReportsTheLoadersOwnErrors) {
   EXPECT_FALSE(library.open("no-such-folder/Type0001.md3"));
   EXPECT_STRNE("", library.errorText());
   EXPECT_FALSE(library.isOpen());
-  EXPECT_EQ(nullptr, library.symbol("MAIDEntryPoint"));
+  EXPECT_EQ(nullptr, library.symbol(MODULE_ENTRY_SYMBOL));
 
   ASSERT_TRUE(library.open(STAND_IN_MODULE)) << library.errorText();
-  EXPECT_NE(nullptr, library.symbol("MAIDEntryPoint"));
+  EXPECT_NE(nullptr, library.symbol(MODULE_ENTRY_SYMBOL));
   EXPECT_EQ(nullptr, library.symbol("NoSuchEntryPoint"));
   EXPECT_STRNE("", library.errorText());
 
@@ -44,34 +44,34 @@ TEST_F(StandInModuleTest, WithoutACardFolderTheModuleListsNoCamera) {
     setModuleEnv("SKERROW_CAM_CARD", card);
     ASSERT_EQ(0, openModule());
     EXPECT_TRUE(children(&module_).empty());
-    EXPECT_NE(0, call(&module_, MAID_CMD_OPEN, 1, MAID_DATATYPE_OBJECT, &source_));
+    EXPECT_NE(0, call(&module_, MODULE_CMD_OPEN, 1, MODULE_DATATYPE_OBJECT, &source_));
   }
 }
 
 TEST_F(StandInModuleTest, ModuleListsItsCapabilitiesWithOperationFlags) {
   ASSERT_EQ(0, openModule());
   std::uint32_t count = 0;
-  EXPECT_EQ(0, waited(&module_, MAID_CMD_CAP_COUNT, 0, MAID_DATATYPE_UNSIGNED_PTR, &count));
+  EXPECT_EQ(0, waited(&module_, MODULE_CMD_CAP_COUNT, 0, MODULE_DATATYPE_UNSIGNED_PTR, &count));
   std::vector<CapabilityInfo> list(count);
-  EXPECT_EQ(0, waited(&module_, MAID_CMD_CAP_LIST, count, MAID_DATATYPE_CAP_INFO, list.data()));
+  EXPECT_EQ(0, waited(&module_, MODULE_CMD_CAP_LIST, count, MODULE_DATATYPE_CAP_INFO, list.data()));
   bool children = false, mode = false;
   for (const CapabilityInfo& info : list) {
-    if (info.id == MAID_CAP_CHILDREN)
-      children = info.type == MAID_CAPTYPE_ENUM && (info.operations & MAID_OP_GET) != 0;
-    if (info.id == kNkMAIDCapability_ModuleMode) mode = (info.operations & MAID_OP_SET) != 0;
+    if (info.id == MODULE_CAP_CHILDREN)
+      children = info.type == MODULE_CAPTYPE_ENUM && (info.operations & MODULE_OP_GET) != 0;
+    if (info.id == kCapabilityModuleMode) mode = (info.operations & MODULE_OP_SET) != 0;
   }
   EXPECT_TRUE(children);
   EXPECT_TRUE(mode);
-  EXPECT_EQ(0, waited(&module_, MAID_CMD_CAP_SET, kNkMAIDCapability_ModuleMode,
-                      MAID_DATATYPE_UNSIGNED, reinterpret_cast<void*>(std::uintptr_t{1})));
+  EXPECT_EQ(0, waited(&module_, MODULE_CMD_CAP_SET, kCapabilityModuleMode, MODULE_DATATYPE_UNSIGNED,
+                      reinterpret_cast<void*>(std::uintptr_t{1})));
   std::uint32_t value = 0;
-  EXPECT_EQ(0, waited(&module_, MAID_CMD_CAP_GET, kNkMAIDCapability_ModuleMode,
-                      MAID_DATATYPE_UNSIGNED_PTR, &value));
+  EXPECT_EQ(0, waited(&module_, MODULE_CMD_CAP_GET, kCapabilityModuleMode,
+                      MODULE_DATATYPE_UNSIGNED_PTR, &value));
   EXPECT_EQ(1u, value);
   // A capability the object does not list is refused, and still completed.
   std::int32_t completed = 0;
-  EXPECT_NE(0, waited(&module_, MAID_CMD_CAP_GET, MAID_CAP_DATA_TYPES, MAID_DATATYPE_UNSIGNED_PTR,
-                      &value, &completed));
+  EXPECT_NE(0, waited(&module_, MODULE_CMD_CAP_GET, MODULE_CAP_DATA_TYPES,
+                      MODULE_DATATYPE_UNSIGNED_PTR, &value, &completed));
   EXPECT_NE(0, completed);
 }
 
@@ -85,8 +85,8 @@ TEST_F(StandInModuleTest, ShotIsDeliveredInChunksAndLeavesTheCardWhenItsItemClos
     ASSERT_EQ(0, openModule());
     openDownToData();
     std::uint32_t mask = 0;
-    EXPECT_EQ(0, waited(&item_, MAID_CMD_CAP_GET, MAID_CAP_DATA_TYPES, MAID_DATATYPE_UNSIGNED_PTR,
-                        &mask));
+    EXPECT_EQ(0, waited(&item_, MODULE_CMD_CAP_GET, MODULE_CAP_DATA_TYPES,
+                        MODULE_DATATYPE_UNSIGNED_PTR, &mask));
     EXPECT_EQ(9u, mask);
 
     EXPECT_EQ(0, acquire());
@@ -96,8 +96,8 @@ TEST_F(StandInModuleTest, ShotIsDeliveredInChunksAndLeavesTheCardWhenItsItemClos
     std::uint32_t offset = 0;
     for (std::size_t i = 0; i < 3; ++i) {
       const FileDataInfo& info = recorder_.files[i];
-      EXPECT_EQ(MAID_DATA_FILE | MAID_DATA_IMAGE, info.type);
-      EXPECT_EQ(MAID_FILE_JPEG, info.fileDataType);
+      EXPECT_EQ(MODULE_DATA_FILE | MODULE_DATA_IMAGE, info.type);
+      EXPECT_EQ(MODULE_FILE_JPEG, info.fileDataType);
       EXPECT_EQ(150000u, info.totalLength);
       EXPECT_EQ(offset, info.startOffset);
       EXPECT_EQ(lengths[i], info.length);
@@ -108,9 +108,9 @@ TEST_F(StandInModuleTest, ShotIsDeliveredInChunksAndLeavesTheCardWhenItsItemClos
     EXPECT_EQ(1, recorder_.progressStarts);
     EXPECT_EQ(3, recorder_.progressSteps);
 
-    EXPECT_EQ(0, call(&data_, MAID_CMD_CLOSE));
+    EXPECT_EQ(0, call(&data_, MODULE_CMD_CLOSE));
     EXPECT_TRUE(onCard("DSC_0001.JPG"));  // until the item closes
-    EXPECT_EQ(0, call(&item_, MAID_CMD_CLOSE));
+    EXPECT_EQ(0, call(&item_, MODULE_CMD_CLOSE));
     EXPECT_FALSE(onCard("DSC_0001.JPG"));
     EXPECT_TRUE(children(&source_).empty());
     closeModule();
@@ -121,12 +121,12 @@ TEST_F(StandInModuleTest, AsynchronousCompletionArrivesOnlyOnProcessing) {
   setModuleEnv("SKERROW_CAM_ASYNC", "1");
   ASSERT_EQ(0, openModule());
   std::uint32_t count = 0;
-  EXPECT_EQ(0, waited(&module_, MAID_CMD_CAP_COUNT, 0, MAID_DATATYPE_UNSIGNED_PTR, &count));
+  EXPECT_EQ(0, waited(&module_, MODULE_CMD_CAP_COUNT, 0, MODULE_DATATYPE_UNSIGNED_PTR, &count));
   EXPECT_EQ(0, completionsInsideCall());
   // A command that fails is completed later too, with its failure.
   std::int32_t completed = 0;
-  EXPECT_NE(
-      0, waited(&module_, MAID_CMD_CAP_GET, 999, MAID_DATATYPE_UNSIGNED_PTR, &count, &completed));
+  EXPECT_NE(0, waited(&module_, MODULE_CMD_CAP_GET, 999, MODULE_DATATYPE_UNSIGNED_PTR, &count,
+                      &completed));
   EXPECT_EQ(0, completionsInsideCall());
   EXPECT_NE(0, completed);
 }
@@ -137,57 +137,58 @@ TEST_F(StandInModuleTest, NewAndVanishedShotsAreAnnouncedOldestFirst) {
   writeShot("B.JPG", "newer", 10);
   writeShot("A.JPG", "older", 20);
   writeShot("C.JPG.tmp", "being written");
-  EXPECT_EQ(0, call(&module_, MAID_CMD_PROCESS));
+  EXPECT_EQ(0, call(&module_, MODULE_CMD_PROCESS));
   ASSERT_EQ(2u, recorder_.events.size());
   const std::uint32_t older = recorder_.events[0].data, newer = recorder_.events[1].data;
   for (const Recorder::Event& event : recorder_.events) {
     EXPECT_EQ(&sourceTag_, event.reference);
-    EXPECT_EQ(MAID_EVENT_ADD_CHILD, event.code);
+    EXPECT_EQ(MODULE_EVENT_ADD_CHILD, event.code);
   }
   EXPECT_EQ((std::vector<std::uint32_t>{older, newer}), children(&source_));
 
   // Opening an item and asking for its children announces its data objects.
   recorder_.events.clear();
   ASSERT_EQ(0, openChild(&source_, older, &item_, &itemTag_));
-  EXPECT_EQ(0, waited(&item_, MAID_CMD_ENUM_CHILDREN, 0, 0, nullptr));
+  EXPECT_EQ(0, waited(&item_, MODULE_CMD_ENUM_CHILDREN, 0, 0, nullptr));
   ASSERT_EQ(2u, recorder_.events.size());
   EXPECT_EQ(&itemTag_, recorder_.events[0].reference);
-  EXPECT_EQ(MAID_DATA_IMAGE, recorder_.events[0].data);
-  EXPECT_EQ(MAID_DATA_THUMBNAIL, recorder_.events[1].data);
+  EXPECT_EQ(MODULE_DATA_IMAGE, recorder_.events[0].data);
+  EXPECT_EQ(MODULE_DATA_THUMBNAIL, recorder_.events[1].data);
 
   recorder_.events.clear();
   std::filesystem::remove(std::filesystem::path(card_) / "B.JPG");
-  EXPECT_EQ(0, call(&module_, MAID_CMD_PROCESS));
+  EXPECT_EQ(0, call(&module_, MODULE_CMD_PROCESS));
   ASSERT_EQ(1u, recorder_.events.size());
-  EXPECT_EQ(MAID_EVENT_REMOVE_CHILD, recorder_.events[0].code);
+  EXPECT_EQ(MODULE_EVENT_REMOVE_CHILD, recorder_.events[0].code);
   EXPECT_EQ(newer, recorder_.events[0].data);
 }
 
 TEST_F(StandInModuleTest, RefusedOpens) {
   setModuleEnv("SKERROW_CAM_REFUSE_OPEN", "module");
-  EXPECT_EQ(MAID_RESULT_REFUSED, openModule());
+  EXPECT_EQ(MODULE_RESULT_REFUSED, openModule());
   setModuleEnv("SKERROW_CAM_REFUSE_OPEN", "source,data");
   writeShot("A.JPG", "x");
   ASSERT_EQ(0, openModule());
-  EXPECT_EQ(MAID_RESULT_REFUSED, call(&module_, MAID_CMD_OPEN, 1, MAID_DATATYPE_OBJECT, &source_));
+  EXPECT_EQ(MODULE_RESULT_REFUSED,
+            call(&module_, MODULE_CMD_OPEN, 1, MODULE_DATATYPE_OBJECT, &source_));
 }
 
 TEST_F(StandInModuleTest, CapabilityListRestartsAsInjected) {
   setModuleEnv("SKERROW_CAM_RESTART_ENUM", "2");
   ASSERT_EQ(0, openModule());
   std::uint32_t count = 0;
-  EXPECT_EQ(0, waited(&module_, MAID_CMD_CAP_COUNT, 0, MAID_DATATYPE_UNSIGNED_PTR, &count));
+  EXPECT_EQ(0, waited(&module_, MODULE_CMD_CAP_COUNT, 0, MODULE_DATATYPE_UNSIGNED_PTR, &count));
   std::vector<CapabilityInfo> list(count);
   std::int32_t completed = 0;
   for (int restart = 0; restart < 2; ++restart) {
-    EXPECT_EQ(MAID_RESULT_RESTART, waited(&module_, MAID_CMD_CAP_LIST, count,
-                                          MAID_DATATYPE_CAP_INFO, list.data(), &completed));
-    EXPECT_EQ(MAID_RESULT_RESTART, completed);
+    EXPECT_EQ(MODULE_RESULT_RESTART, waited(&module_, MODULE_CMD_CAP_LIST, count,
+                                            MODULE_DATATYPE_CAP_INFO, list.data(), &completed));
+    EXPECT_EQ(MODULE_RESULT_RESTART, completed);
   }
-  EXPECT_EQ(0, waited(&module_, MAID_CMD_CAP_LIST, count, MAID_DATATYPE_CAP_INFO, list.data()));
+  EXPECT_EQ(0, waited(&module_, MODULE_CMD_CAP_LIST, count, MODULE_DATATYPE_CAP_INFO, list.data()));
   // A count that does not match the list asks for a restart too.
-  EXPECT_EQ(MAID_RESULT_RESTART,
-            waited(&module_, MAID_CMD_CAP_LIST, count - 1, MAID_DATATYPE_CAP_INFO, list.data()));
+  EXPECT_EQ(MODULE_RESULT_RESTART, waited(&module_, MODULE_CMD_CAP_LIST, count - 1,
+                                          MODULE_DATATYPE_CAP_INFO, list.data()));
 }
 
 TEST_F(StandInModuleTest, CameraUnpluggedMidDownloadKeepsTheShot) {
@@ -195,24 +196,25 @@ TEST_F(StandInModuleTest, CameraUnpluggedMidDownloadKeepsTheShot) {
   writeShot("A.NEF", pattern(200000));
   ASSERT_EQ(0, openModule());
   openDownToData();
-  EXPECT_EQ(MAID_RESULT_DEVICE_GONE, acquire());
+  EXPECT_EQ(MODULE_RESULT_DEVICE_GONE, acquire());
   EXPECT_EQ(65536u, recorder_.bytes.size());
 
   recorder_.events.clear();
-  EXPECT_EQ(0, call(&module_, MAID_CMD_PROCESS));
+  EXPECT_EQ(0, call(&module_, MODULE_CMD_PROCESS));
   ASSERT_EQ(1u, recorder_.events.size());
   EXPECT_EQ(&moduleTag_, recorder_.events[0].reference);
-  EXPECT_EQ(MAID_EVENT_REMOVE_CHILD, recorder_.events[0].code);
+  EXPECT_EQ(MODULE_EVENT_REMOVE_CHILD, recorder_.events[0].code);
   EXPECT_EQ(1u, recorder_.events[0].data);
   EXPECT_TRUE(children(&module_).empty());
   std::uint32_t mask = 0;
-  EXPECT_EQ(MAID_RESULT_DEVICE_GONE, waited(&item_, MAID_CMD_CAP_GET, MAID_CAP_DATA_TYPES,
-                                            MAID_DATATYPE_UNSIGNED_PTR, &mask));
+  EXPECT_EQ(MODULE_RESULT_DEVICE_GONE, waited(&item_, MODULE_CMD_CAP_GET, MODULE_CAP_DATA_TYPES,
+                                              MODULE_DATATYPE_UNSIGNED_PTR, &mask));
   // What was open can still be closed, and the shot stays on the card.
-  EXPECT_EQ(0, waited(&data_, MAID_CMD_CAP_SET, MAID_CAP_EVENT_PROC, MAID_DATATYPE_NULL, nullptr));
-  EXPECT_EQ(0, call(&data_, MAID_CMD_CLOSE));
-  EXPECT_EQ(0, call(&item_, MAID_CMD_CLOSE));
-  EXPECT_EQ(0, call(&source_, MAID_CMD_CLOSE));
+  EXPECT_EQ(
+      0, waited(&data_, MODULE_CMD_CAP_SET, MODULE_CAP_EVENT_PROC, MODULE_DATATYPE_NULL, nullptr));
+  EXPECT_EQ(0, call(&data_, MODULE_CMD_CLOSE));
+  EXPECT_EQ(0, call(&item_, MODULE_CMD_CLOSE));
+  EXPECT_EQ(0, call(&source_, MODULE_CMD_CLOSE));
   EXPECT_TRUE(onCard("A.NEF"));
   // Opened again, the module finds the camera again.
   ASSERT_EQ(0, openModule());
@@ -229,15 +231,15 @@ TEST_F(StandInModuleTest, EachUnplugFileUnplugsOneDeliveryHalfway) {
     recorder_ = Recorder();
     ASSERT_EQ(0, openModule());
     openDownToData();
-    EXPECT_EQ(MAID_RESULT_DEVICE_GONE, acquire());
+    EXPECT_EQ(MODULE_RESULT_DEVICE_GONE, acquire());
     // Stopped at the first chunk boundary past half the image.
     EXPECT_EQ(131072u, recorder_.bytes.size());
     EXPECT_FALSE(std::filesystem::exists(control));
-    EXPECT_EQ(0, call(&module_, MAID_CMD_PROCESS));
+    EXPECT_EQ(0, call(&module_, MODULE_CMD_PROCESS));
     EXPECT_TRUE(children(&module_).empty());
-    EXPECT_EQ(0, call(&data_, MAID_CMD_CLOSE));
-    EXPECT_EQ(0, call(&item_, MAID_CMD_CLOSE));
-    EXPECT_EQ(0, call(&source_, MAID_CMD_CLOSE));
+    EXPECT_EQ(0, call(&data_, MODULE_CMD_CLOSE));
+    EXPECT_EQ(0, call(&item_, MODULE_CMD_CLOSE));
+    EXPECT_EQ(0, call(&source_, MODULE_CMD_CLOSE));
     EXPECT_TRUE(onCard("A.JPG"));
   }
   // Without the file the next delivery goes through whole.
@@ -256,8 +258,8 @@ TEST_F(StandInModuleTest, FailedDeliveriesKeepTheShotForALaterPass) {
     std::int32_t expected;
   };
   const Case cases[] = {
-      {"module fails", "65536", -1, MAID_RESULT_DELIVERY_FAILED},
-      {"data procedure fails", "", 1, MAID_RESULT_CANNOT_SAVE},
+      {"module fails", "65536", -1, MODULE_RESULT_DELIVERY_FAILED},
+      {"data procedure fails", "", 1, MODULE_RESULT_CANNOT_SAVE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -268,8 +270,8 @@ TEST_F(StandInModuleTest, FailedDeliveriesKeepTheShotForALaterPass) {
     ASSERT_EQ(0, openModule());
     openDownToData();
     EXPECT_EQ(c.expected, acquire());
-    EXPECT_EQ(0, call(&data_, MAID_CMD_CLOSE));
-    EXPECT_EQ(0, call(&item_, MAID_CMD_CLOSE));
+    EXPECT_EQ(0, call(&data_, MODULE_CMD_CLOSE));
+    EXPECT_EQ(0, call(&item_, MODULE_CMD_CLOSE));
     EXPECT_TRUE(onCard("A.JPG"));
 
     // One failure only: the next pass gets the whole shot.
@@ -277,10 +279,10 @@ TEST_F(StandInModuleTest, FailedDeliveriesKeepTheShotForALaterPass) {
     const std::vector<std::uint32_t> items = children(&source_);
     ASSERT_EQ(1u, items.size());
     ASSERT_EQ(0, openChild(&source_, items[0], &item_, &itemTag_));
-    ASSERT_EQ(0, openChild(&item_, MAID_DATA_IMAGE, &data_, &dataTag_));
+    ASSERT_EQ(0, openChild(&item_, MODULE_DATA_IMAGE, &data_, &dataTag_));
     EXPECT_EQ(0, acquire());
     EXPECT_EQ(150000u, recorder_.bytes.size());
-    EXPECT_EQ(0, call(&item_, MAID_CMD_CLOSE));  // closes the data object with it
+    EXPECT_EQ(0, call(&item_, MODULE_CMD_CLOSE));  // closes the data object with it
     EXPECT_FALSE(onCard("A.JPG"));
   }
 }
@@ -290,10 +292,10 @@ TEST_F(StandInModuleTest, UiRequestAnswerDecidesTheAcquisition) {
   writeShot("A.JPG", pattern(1000));
   ASSERT_EQ(0, openModule());
   openDownToData();
-  recorder_.uiAnswer = MAID_ANSWER_CANCEL;
-  EXPECT_EQ(MAID_RESULT_CANCELLED, acquire());
+  recorder_.uiAnswer = MODULE_ANSWER_CANCEL;
+  EXPECT_EQ(MODULE_RESULT_CANCELLED, acquire());
   EXPECT_TRUE(recorder_.bytes.empty());
-  recorder_.uiAnswer = MAID_ANSWER_OK;
+  recorder_.uiAnswer = MODULE_ANSWER_OK;
   EXPECT_EQ(0, acquire());
   EXPECT_EQ(1000u, recorder_.bytes.size());
   EXPECT_EQ((std::vector<std::uint32_t>{1, 1}), recorder_.uiTypes);
@@ -305,20 +307,20 @@ TEST_F(StandInModuleTest, ThumbnailsAndTheRemoveFlagAsConfigured) {
   setModuleEnv("SKERROW_CAM_CHUNK", "10000");
   writeShot("A.JPG", pattern(1000));
   ASSERT_EQ(0, openModule());
-  openDownToData(MAID_DATA_THUMBNAIL);
+  openDownToData(MODULE_DATA_THUMBNAIL);
   EXPECT_EQ(0, acquire());
   ASSERT_EQ(6u, recorder_.raws.size());  // 20 rows of 480 bytes per chunk
-  EXPECT_EQ(MAID_DATA_THUMBNAIL, std::uint32_t{recorder_.raws[0].type});
+  EXPECT_EQ(MODULE_DATA_THUMBNAIL, std::uint32_t{recorder_.raws[0].type});
   EXPECT_EQ(120u, std::uint32_t{recorder_.raws[0].totalHeight});
   EXPECT_EQ(480u, std::uint32_t{recorder_.raws[0].rowBytes});
   EXPECT_EQ(100u, std::uint32_t{recorder_.raws[5].rectY});
   EXPECT_EQ(20u, std::uint32_t{recorder_.raws[5].rectHeight});
   EXPECT_EQ(57600u, recorder_.bytes.size());
 
-  MaidObject image = {};
-  ASSERT_EQ(0, openChild(&item_, MAID_DATA_IMAGE, &image, &dataTag_));
+  ModuleObject image = {};
+  ASSERT_EQ(0, openChild(&item_, MODULE_DATA_IMAGE, &image, &dataTag_));
   data_ = image;
-  EXPECT_EQ(0, waited(&image, MAID_CMD_CAP_START, MAID_CAP_ACQUIRE, 0, nullptr));
+  EXPECT_EQ(0, waited(&image, MODULE_CMD_CAP_START, MODULE_CAP_ACQUIRE, 0, nullptr));
   ASSERT_FALSE(recorder_.files.empty());
   EXPECT_EQ(0u, recorder_.files[0].removeObject);
 }
@@ -326,7 +328,7 @@ TEST_F(StandInModuleTest, ThumbnailsAndTheRemoveFlagAsConfigured) {
 TEST_F(StandInModuleTest, UnusableSettingRefusesTheModule) {
   setModuleEnv("SKERROW_CAM_CHUNK", "64k");
   testing::internal::CaptureStderr();
-  EXPECT_EQ(MAID_RESULT_INVALID, openModule());
+  EXPECT_EQ(MODULE_RESULT_INVALID, openModule());
   EXPECT_EQ("Type0001.md3 (stand-in): cannot use SKERROW_CAM_CHUNK='64k'.\n",
             testing::internal::GetCapturedStderr());
 }
@@ -371,9 +373,9 @@ TEST_F(StandInModuleTest, DataProcSavesTheShotThroughTheModule) {
   clearSavedFileRecord();
 
   auto* context = new DataProcContext();
-  CallbackRecord record = {reinterpret_cast<MaidProc>(&DataProc), context};
-  EXPECT_EQ(0,
-            waited(&data_, MAID_CMD_CAP_SET, MAID_CAP_DATA_PROC, MAID_DATATYPE_CALLBACK, &record));
+  CallbackRecord record = {reinterpret_cast<ModuleProc>(&DataProc), context};
+  EXPECT_EQ(0, waited(&data_, MODULE_CMD_CAP_SET, MODULE_CAP_DATA_PROC, MODULE_DATATYPE_CALLBACK,
+                      &record));
   EXPECT_EQ(0, acquire());
   releaseDataProcContext(context);
 
@@ -384,7 +386,7 @@ TEST_F(StandInModuleTest, DataProcSavesTheShotThroughTheModule) {
   ASSERT_EQ(jpeg.size(), saved.size());
   EXPECT_EQ("2014:02:03 09:05:07",
             saved.substr(jpegtest::CAMERA_TIFF_BASE + layout.dateTimeOriginal, 19));
-  EXPECT_EQ(0, call(&item_, MAID_CMD_CLOSE));
+  EXPECT_EQ(0, call(&item_, MODULE_CMD_CLOSE));
   EXPECT_FALSE(onCard("DSC_0001.JPG"));
 
   std::snprintf(imageBaseName, sizeof imageBaseName, "img");

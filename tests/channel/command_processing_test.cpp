@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "camera/nikon_handler.h"
+#include "camera/camera_handler.h"
 #include "channel/command_processing.h"
 #include "channel/message_queue.h"
-#include "channel/nikon_message.h"
+#include "channel/command_message.h"
 #include "channel/wire.h"
 #include "core/log.h"
 #include "core/server_state.h"
@@ -48,9 +48,9 @@ class CommandTest : public CoreTest {
   }
   // Runs the bytes and returns the replies queued, as hex lines.
   std::vector<std::string> run(const Bytes& bytes) {
-    processNikonMessage(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    processCommandMessage(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     std::vector<std::string> replies;
-    unsigned char out[kNikonMaxMessage];
+    unsigned char out[kMaxMessage];
     std::uint32_t count = 0;
     while (messageQueue->popReply(out, &count)) replies.push_back(toHex(Bytes(out, out + count)));
     return replies;
@@ -67,13 +67,13 @@ struct Case {
 TEST_F(CommandTest, EveryTypeAndActionGetsItsReplyAndLogLines) {
   const std::string none = "01 18 00 00 00 00 00 00 00 00 00 00 00";
   const Case cases[] = {
-      {"none", request(0, 0), {none}, {"processNikonMessage(): received NIKON_MESSAGE_NONE"}},
+      {"none", request(0, 0), {none}, {"processCommandMessage(): received SKERROW_MESSAGE_NONE"}},
       {"none with action 3", request(0, 3), {}, {}},
       {"echo", request(1, 1), {"01 18 00 00 01 00 00 00 00 00 00 00 00"}, {}},
       {"connect get",
        request(2, 0),
        {"01 18 00 00 02 00 00 00 00 04 00 00 00 00 00 00 00"},
-       {"processNikonMessage(): received NIKON_MESSAGE_CONNECT"}},
+       {"processCommandMessage(): received SKERROW_MESSAGE_CONNECT"}},
       {"pretrigger set 1",
        request(3, 1, int32(1)),
        {"01 18 00 00 03 00 00 00 00 04 00 00 00 01 00 00 00"},
@@ -81,59 +81,59 @@ TEST_F(CommandTest, EveryTypeAndActionGetsItsReplyAndLogLines) {
       {"acquisition set 1",
        request(4, 1, int32(1)),
        {"01 18 00 00 04 00 00 00 00 04 00 00 00 01 00 00 00"},
-       {"processNikonMessage(): received NIKON_MESSAGE_ACQUISITION",
-        "processNikonMessage(): Started acquisition."}},
+       {"processCommandMessage(): received SKERROW_MESSAGE_ACQUISITION",
+        "processCommandMessage(): Started acquisition."}},
       {"acquisition set 2 changes nothing",
        request(4, 1, int32(2)),
        {"01 18 00 00 04 00 00 00 00 04 00 00 00 00 00 00 00"},
-       {"processNikonMessage(): received NIKON_MESSAGE_ACQUISITION"}},
+       {"processCommandMessage(): received SKERROW_MESSAGE_ACQUISITION"}},
       {"lasers on",
        request(5, 1, int32(1)),
        {"01 18 00 00 05 00 00 00 00 04 00 00 00 01 00 00 00"},
-       {"processNikonMessage(): Lasers on."}},
+       {"processCommandMessage(): Lasers on."}},
       {"lasers get", request(5, 0), {"01 18 00 00 05 00 00 00 00 04 00 00 00 00 00 00 00"}, {}},
       {"interval get",
        request(6, 0),
        {"01 18 00 00 06 00 00 00 00 04 00 00 00 E8 03 00 00"},
-       {"processNikonMessage(): received NIKON_MESSAGE_INTERVAL "}},
+       {"processCommandMessage(): received SKERROW_MESSAGE_INTERVAL "}},
       {"interval set 500",
        request(6, 1, int32(500)),
        {"01 18 00 00 06 00 00 00 00 04 00 00 00 F4 01 00 00"},
-       {"processNikonMessage(): received NIKON_MESSAGE_INTERVAL ",
-        "processNikonMessage(): Interval set to 500."}},
+       {"processCommandMessage(): received SKERROW_MESSAGE_INTERVAL ",
+        "processCommandMessage(): Interval set to 500."}},
       {"interval set without its argument",
        request(6, 1),
        {"01 18 00 00 06 00 00 00 00 04 00 00 00 E8 03 00 00"},
-       {"processNikonMessage(): received NIKON_MESSAGE_INTERVAL ",
-        "processNikonMessage(): ERROR Set request without its argument."}},
+       {"processCommandMessage(): received SKERROW_MESSAGE_INTERVAL ",
+        "processCommandMessage(): ERROR Set request without its argument."}},
       {"image count with action 3",
        request(9, 3),
        {},
-       {"processNikonMessage(): received NIKON_MESSAGE_IMAGECOUNT "}},
+       {"processCommandMessage(): received SKERROW_MESSAGE_IMAGECOUNT "}},
       {"image count",
        request(9, 1),
        {"01 18 00 00 09 00 00 00 00 04 00 00 00 00 00 00 00"},
-       {"processNikonMessage(): received NIKON_MESSAGE_IMAGECOUNT "}},
+       {"processCommandMessage(): received SKERROW_MESSAGE_IMAGECOUNT "}},
       {"trigger count",
        request(10, 0),
        {"01 18 00 00 0A 00 00 00 00 04 00 00 00 00 00 00 00"},
-       {"processNikonMessage(): received NIKON_MESSAGE_TRIGGERCOUNT "}},
+       {"processCommandMessage(): received SKERROW_MESSAGE_TRIGGERCOUNT "}},
       {"type 12",
        request(12, 1),
        {"01 18 00 02 03 00 00 00 00 00 00 00 00"},
-       {"processNikonMessage(): received UNKNOWN MESSAGE "}},
+       {"processCommandMessage(): received UNKNOWN MESSAGE "}},
       {"type 8 with action 7",
        request(8, 7),
        {"01 18 00 02 03 00 00 00 00 00 00 00 00"},
-       {"processNikonMessage(): received UNKNOWN MESSAGE "}},
+       {"processCommandMessage(): received UNKNOWN MESSAGE "}},
       {"swapped signature",
        fromHex("18 01 00 00 06 00 00 00 00 00 00 00 00"),
        {},
-       {"processNikonMessage(): ERROR, Malformed message received."}},
+       {"processCommandMessage(): ERROR, Malformed message received."}},
       {"one byte",
        fromHex("01"),
        {},
-       {"processNikonMessage(): ERROR, Malformed message received."}},
+       {"processCommandMessage(): ERROR, Malformed message received."}},
   };
   for (const Case& c : cases) {
     // A fresh state and log for each case.
@@ -154,8 +154,8 @@ TEST_F(CommandTest, ConnectWithoutACameraFails) {
   EXPECT_EQ(std::vector<std::string>{"01 18 00 00 02 00 00 00 00 04 00 00 00 00 00 00 00"},
             run(request(2, 1, int32(1))));
   const std::vector<std::string> expected = {
-      "processNikonMessage(): received NIKON_MESSAGE_CONNECT",
-      "processNikonMessage(): ERROR Camera failed to connect."};
+      "processCommandMessage(): received SKERROW_MESSAGE_CONNECT",
+      "processCommandMessage(): ERROR Camera failed to connect."};
   EXPECT_EQ(expected, logEntries());
 }
 
@@ -184,7 +184,7 @@ TEST_F(CommandTest, PrefixIsTakenOnlyWhenTerminatedInsideTheMessageAndShortEnoug
   };
   run(prefixRequest("IMG_", true));
   EXPECT_STREQ("IMG_", serverStatus.cameraFilePrefix);
-  EXPECT_EQ("processNikonMessage(): Set File prefix to: IMG_", logEntries().back());
+  EXPECT_EQ("processCommandMessage(): Set File prefix to: IMG_", logEntries().back());
 
   const struct {
     std::string text;
@@ -193,7 +193,7 @@ TEST_F(CommandTest, PrefixIsTakenOnlyWhenTerminatedInsideTheMessageAndShortEnoug
   for (const auto& r : refused) {
     const std::vector<std::string> replies = run(prefixRequest(r.text, r.terminated));
     EXPECT_STREQ("IMG_", serverStatus.cameraFilePrefix);
-    EXPECT_EQ("processNikonMessage(): ERROR Prefix too long or not terminated.",
+    EXPECT_EQ("processCommandMessage(): ERROR Prefix too long or not terminated.",
               logEntries().back());
     ASSERT_EQ(1u, replies.size()) << "answered with the unchanged prefix";
     EXPECT_EQ(0u, replies[0].find("01 18 00 00 07 00 00 00 00 01 01 00 00 49 4D 47 5F 00"));
@@ -209,8 +209,8 @@ TEST_F(CommandTest, IntervalReplyKeepsTheLastReadValueWhenTheMutexIsHeld) {
   whileStatusMutexHeldElsewhere(
       [](void* out) {
         const Bytes get = request(6, 0);
-        processNikonMessage(get.data(), static_cast<std::uint32_t>(get.size()));
-        unsigned char bytes[kNikonMaxMessage];
+        processCommandMessage(get.data(), static_cast<std::uint32_t>(get.size()));
+        unsigned char bytes[kMaxMessage];
         std::uint32_t count = 0;
         auto* list = static_cast<std::vector<std::string>*>(out);
         while (messageQueue->popReply(bytes, &count))

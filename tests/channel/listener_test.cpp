@@ -39,7 +39,7 @@ TEST_F(ListenerTest, ReceivedChunkBecomesOneQueuedMessage) {
   ASSERT_TRUE(sendAll(client, kIntervalGet));
   ASSERT_TRUE(waitUntil([&] { return receivedWaiting() == 1; }));
   stopServer();
-  unsigned char out[kNikonMaxMessage];
+  unsigned char out[kMaxMessage];
   std::uint32_t count = 0;
   ASSERT_TRUE(messageQueue->popReceived(out, &count));
   EXPECT_EQ(kIntervalGet, Bytes(out, out + count));

@@ -12,7 +12,7 @@ namespace {
 
 TEST(MessageQueueTest, EachDirectionHoldsAHundredInOrder) {
   MessageQueue queue;
-  unsigned char message[kNikonMaxMessage] = {};
+  unsigned char message[kMaxMessage] = {};
   for (int i = 0; i < 100; ++i) {
     message[0] = static_cast<unsigned char>(i);
     ASSERT_TRUE(queue.pushReceived(message, 1 + i));
@@ -21,7 +21,7 @@ TEST(MessageQueueTest, EachDirectionHoldsAHundredInOrder) {
   message[0] = 0xFF;
   EXPECT_FALSE(queue.pushReceived(message, 1)) << "the 101st must be refused";
   EXPECT_FALSE(queue.pushReply(message, 1));
-  unsigned char out[kNikonMaxMessage];
+  unsigned char out[kMaxMessage];
   for (int i = 0; i < 100; ++i) {
     std::uint32_t count = 0;
     ASSERT_TRUE(queue.popReceived(out, &count));
@@ -38,7 +38,7 @@ TEST(MessageQueueTest, PoppedMessageHasThePushedCountNotTheClaimedLength) {
   // The header claims 4 payload bytes; only the header arrived.
   const unsigned char shortSet[13] = {0x01, 0x18, 0, 1, 6, 0, 0, 0, 0, 4, 0, 0, 0};
   ASSERT_TRUE(queue.pushReceived(shortSet, sizeof shortSet));
-  unsigned char out[kNikonMaxMessage];
+  unsigned char out[kMaxMessage];
   std::memset(out, 0x5A, sizeof out);
   std::uint32_t count = 0;
   ASSERT_TRUE(queue.popReceived(out, &count));
@@ -49,7 +49,7 @@ TEST(MessageQueueTest, PoppedMessageHasThePushedCountNotTheClaimedLength) {
 
 TEST(MessageQueueTest, EmptyPopLeavesTheDestinationAlone) {
   MessageQueue queue;
-  unsigned char out[kNikonMaxMessage];
+  unsigned char out[kMaxMessage];
   std::memset(out, 0x77, sizeof out);
   std::uint32_t count = 1234;
   EXPECT_FALSE(queue.popReply(out, &count));

@@ -13,7 +13,7 @@ const char* const kSending = "TriggerWorkerThread(): Sending Trigger after ";
 const char* const kNextFile = "TriggerWorkerThread(): Next File: ";
 const char* const kQueueFull =
     "TriggerWorkerThread(): ERROR Cannot Enqueue filename. Queue is full.";
-const char* const kGotFile = "NikonWorkerThread(): GOT FILE [";
+const char* const kGotFile = "CameraWorkerThread(): GOT FILE [";
 
 bool startsWith(const std::string& text, const std::string& head) {
   return text.compare(0, head.size(), head) == 0;

@@ -218,7 +218,7 @@ TEST_F(e2eAcquisition, EachTriggerIsOneImageWhileLasersIntervalAndPrefixChange) 
   const std::vector<LogLine> lines = log();
   const std::vector<TriggerPass> passes = triggerPasses(lines);
   const std::size_t prefixSet =
-      entryIndex(lines, "processNikonMessage(): Set File prefix to: dive2/B_");
+      entryIndex(lines, "processCommandMessage(): Set File prefix to: dive2/B_");
   ASSERT_LT(prefixSet, lines.size());
   std::vector<std::string> prefixes;
   for (const TriggerPass& pass : passes) {
@@ -232,7 +232,8 @@ TEST_F(e2eAcquisition, EachTriggerIsOneImageWhileLasersIntervalAndPrefixChange) 
 
   // The interval: the timer armed while the change arrived runs out with
   // the old one; every pass after that one waits the new interval.
-  const std::size_t intervalSet = entryIndex(lines, "processNikonMessage(): Interval set to 600.");
+  const std::size_t intervalSet =
+      entryIndex(lines, "processCommandMessage(): Interval set to 600.");
   ASSERT_LT(intervalSet, lines.size());
   std::vector<double> before;
   bool first = true;
@@ -317,7 +318,7 @@ TEST_F(e2eAcquisition, CameraUnpluggedMidDownloadLosesNothingOnceReconnected) {
             {"SKERROW_CAM_CHUNK=4096", "SKERROW_CAM_UNPLUG_FILE=" + dir_.file("unplug-now")}));
   dir_.write("unplug-now", "");  // the first shot's download is cut halfway
   expectCtl({"acquire", "1"}, "acquire: 1");
-  ASSERT_TRUE(server_->out().waitFor("] NikonWorkerThread(): Error: failed download image.\n"))
+  ASSERT_TRUE(server_->out().waitFor("] CameraWorkerThread(): Error: failed download image.\n"))
       << server_->out().text();
   ASSERT_TRUE(waitForRigTriggers(4)) << server_->out().text();
 
@@ -333,7 +334,7 @@ TEST_F(e2eAcquisition, CameraUnpluggedMidDownloadLosesNothingOnceReconnected) {
   const std::vector<LogLine> lines = log();
   const std::vector<TriggerPass> passes = triggerPasses(lines);
   ASSERT_FALSE(passes.empty());
-  EXPECT_EQ(1, countText(lines, "NikonWorkerThread(): Image name " + passes[0].name +
+  EXPECT_EQ(1, countText(lines, "CameraWorkerThread(): Image name " + passes[0].name +
                                     " kept for the next image."));
   EXPECT_TRUE(std::filesystem::is_empty(dir_.path() / "card")) << "shots left on the card";
 }

@@ -26,11 +26,11 @@ using testing_support::readFile;
 using testing_support::TempDir;
 
 const char* const kGenericLine =
-    "NikonWorkerThread(): ERROR: No Image name avaiable, using generic.";
-const char* const kFailedLine = "NikonWorkerThread(): Error: failed download image.";
+    "CameraWorkerThread(): ERROR: No Image name avaiable, using generic.";
+const char* const kFailedLine = "CameraWorkerThread(): Error: failed download image.";
 
 std::string gotFile(const std::string& name) {
-  return "NikonWorkerThread(): GOT FILE [" + name + "]";
+  return "CameraWorkerThread(): GOT FILE [" + name + "]";
 }
 
 // Larger than one chunk (SKERROW_CAM_CHUNK below), so each shot is
@@ -71,8 +71,8 @@ class e2eCamera : public testing::Test {
   std::vector<std::string> cameraEntries() const {
     std::vector<std::string> result;
     for (const LogLine& line : log()) {
-      if (line.stamped && (line.text.rfind("NikonWorkerThread()", 0) == 0 ||
-                           line.text.rfind("processNikonMessage()", 0) == 0))
+      if (line.stamped && (line.text.rfind("CameraWorkerThread()", 0) == 0 ||
+                           line.text.rfind("processCommandMessage()", 0) == 0))
         result.push_back(line.text);
     }
     return result;
@@ -155,7 +155,7 @@ TEST_F(e2eCamera, ShotsAreSavedUnderGenericNamesCountedLoggedAndSigintStopsInOrd
                                  gotFile("images/T_IMG.jpg"),
                                  kGenericLine,
                                  gotFile("images/T_IMG-001.jpg"),
-                                 "processNikonMessage(): received NIKON_MESSAGE_IMAGECOUNT ",
+                                 "processCommandMessage(): received SKERROW_MESSAGE_IMAGECOUNT ",
                                  kCameraEndLine,
                              }));
   std::vector<std::string> middle;
@@ -176,7 +176,8 @@ TEST_F(e2eCamera, DisconnectAndReconnectByCommandAndTheShotWaitingOnTheCardIsFet
   const CtlRun disconnect = ctl({"connect", "0"});
   EXPECT_EQ(0, disconnect.status.code) << disconnect.err;
   EXPECT_EQ("connect: 0\n", disconnect.out);
-  ASSERT_TRUE(waitForEntry("processNikonMessage(): Camera disconnected.")) << server_->out().text();
+  ASSERT_TRUE(waitForEntry("processCommandMessage(): Camera disconnected."))
+      << server_->out().text();
 
   const std::string shot = shotBytes(3, kShotSize);
   ASSERT_TRUE(rig_.dropShot("c.jpg", shot));
@@ -200,15 +201,15 @@ TEST_F(e2eCamera, DisconnectAndReconnectByCommandAndTheShotWaitingOnTheCardIsFet
   EXPECT_EQ(cameraEntries(), (std::vector<std::string>{
                                  kCameraStartLine,
                                  kCameraConnectedLine,
-                                 "processNikonMessage(): received NIKON_MESSAGE_CONNECT",
-                                 "processNikonMessage(): Camera disconnected.",
-                                 "processNikonMessage(): received NIKON_MESSAGE_IMAGECOUNT ",
-                                 "processNikonMessage(): received NIKON_MESSAGE_IMAGECOUNT ",
-                                 "processNikonMessage(): received NIKON_MESSAGE_CONNECT",
-                                 "processNikonMessage(): Camera connected.",
+                                 "processCommandMessage(): received SKERROW_MESSAGE_CONNECT",
+                                 "processCommandMessage(): Camera disconnected.",
+                                 "processCommandMessage(): received SKERROW_MESSAGE_IMAGECOUNT ",
+                                 "processCommandMessage(): received SKERROW_MESSAGE_IMAGECOUNT ",
+                                 "processCommandMessage(): received SKERROW_MESSAGE_CONNECT",
+                                 "processCommandMessage(): Camera connected.",
                                  kGenericLine,
                                  gotFile("images/T_IMG.jpg"),
-                                 "processNikonMessage(): received NIKON_MESSAGE_IMAGECOUNT ",
+                                 "processCommandMessage(): received SKERROW_MESSAGE_IMAGECOUNT ",
                              }));
   EXPECT_EQ(0, errorOutputCount("ERROR")) << server_->err().text();
 }
@@ -219,7 +220,7 @@ TEST_F(e2eCamera, CameraMissingAtStartIsConnectedByCommandOnceThere) {
   std::filesystem::remove(rig_.card());
   ASSERT_NO_FATAL_FAILURE(startServerWith("images/T_", [](const std::string& log) {
     return log.find(
-               "] NikonWorkerThread(): ERROR Failed to connect to camera on thread start.\n") !=
+               "] CameraWorkerThread(): ERROR Failed to connect to camera on thread start.\n") !=
                std::string::npos &&
            log.find("] SocketInitialize(): listen() successful.\n") != std::string::npos;
   }));
@@ -236,16 +237,17 @@ TEST_F(e2eCamera, CameraMissingAtStartIsConnectedByCommandOnceThere) {
   ASSERT_TRUE(waitForEntry(gotFile("images/T_IMG.jpg"))) << server_->out().text();
   EXPECT_EQ(shot, savedFile("images/T_IMG.jpg"));
 
-  EXPECT_EQ(cameraEntries(), (std::vector<std::string>{
-                                 kCameraStartLine,
-                                 "NikonWorkerThread(): ERROR Failed to connect to camera on thread "
-                                 "start.",
-                                 "processNikonMessage(): received NIKON_MESSAGE_CONNECT",
-                                 "processNikonMessage(): received NIKON_MESSAGE_CONNECT",
-                                 "processNikonMessage(): Camera connected.",
-                                 kGenericLine,
-                                 gotFile("images/T_IMG.jpg"),
-                             }));
+  EXPECT_EQ(cameraEntries(),
+            (std::vector<std::string>{
+                kCameraStartLine,
+                "CameraWorkerThread(): ERROR Failed to connect to camera on thread "
+                "start.",
+                "processCommandMessage(): received SKERROW_MESSAGE_CONNECT",
+                "processCommandMessage(): received SKERROW_MESSAGE_CONNECT",
+                "processCommandMessage(): Camera connected.",
+                kGenericLine,
+                gotFile("images/T_IMG.jpg"),
+            }));
 }
 
 // Tests run as root, where a read-only folder is written all the same; a
@@ -276,7 +278,7 @@ TEST_F(e2eCamera, ShotThatCannotBeSavedStaysOnTheCardUntilItsFolderExists) {
   // counted; the commands run between passes are left out here.
   std::vector<std::string> passes;
   for (const std::string& entry : cameraEntries())
-    if (entry.rfind("NikonWorkerThread()", 0) == 0) passes.push_back(entry);
+    if (entry.rfind("CameraWorkerThread()", 0) == 0) passes.push_back(entry);
   int tries = 0;
   while (2 + 2 * tries + 1 < static_cast<int>(passes.size()) &&
          passes[3 + 2 * tries] == kFailedLine)

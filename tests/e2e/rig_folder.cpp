@@ -52,7 +52,7 @@ std::vector<std::string> RigFolder::shotsOnCard() const {
 }
 
 bool holdsRunningServer(const std::string& log) {
-  for (const char* needle : {"] NikonWorkerThread(): Connected to camera on thread start.\n",
+  for (const char* needle : {"] CameraWorkerThread(): Connected to camera on thread start.\n",
                              "] TriggerWorkerThread(): Laser power serial port configured and open",
                              "] SocketInitialize(): listen() successful.\n"}) {
     if (log.find(needle) == std::string::npos) return false;

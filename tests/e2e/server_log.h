@@ -62,10 +62,10 @@ const char* const kEndLine = "Skerrow:main(): End of program.";
 // What a running server's trigger thread writes when shutdown ends it.
 const char* const kTriggerEndLine = "TriggerWorkerThread(): Thread Execution Complete.";
 // What the camera thread writes as it starts, finds the camera, and ends.
-const char* const kCameraStartLine = "NikonWorkerThread(): Starting Camera Control Thread";
+const char* const kCameraStartLine = "CameraWorkerThread(): Starting Camera Control Thread";
 const char* const kCameraConnectedLine =
-    "NikonWorkerThread(): Connected to camera on thread start.";
-const char* const kCameraEndLine = "NikonWorkerThread(): Thread Execution Complete.";
+    "CameraWorkerThread(): Connected to camera on thread start.";
+const char* const kCameraEndLine = "CameraWorkerThread(): Thread Execution Complete.";
 
 // What the server writes last on the console: the blank line and the
 // prompt, both without a timestamp.

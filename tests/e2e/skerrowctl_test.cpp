@@ -68,8 +68,9 @@ TEST(e2eSkerrowctl, RunningServerAnswersAndRefusedConnectionExitsOne) {
   EXPECT_EQ("unknown type: the server does not know the requested type\n", unknown.out);
   EXPECT_EQ("", unknown.err);
 
-  EXPECT_TRUE(server.out().waitFor("] processNikonMessage(): received NIKON_MESSAGE_INTERVAL \n"));
-  EXPECT_TRUE(server.out().waitFor("] processNikonMessage(): received UNKNOWN MESSAGE \n"))
+  EXPECT_TRUE(
+      server.out().waitFor("] processCommandMessage(): received SKERROW_MESSAGE_INTERVAL \n"));
+  EXPECT_TRUE(server.out().waitFor("] processCommandMessage(): received UNKNOWN MESSAGE \n"))
       << server.out().text();
 }
 

@@ -47,8 +47,8 @@ TEST_P(ExifParserTest, CameraExifGivesItsValuesAndPositions) {
     EXPECT_EQ(layout.dateTimeOriginal, offsetOf(PictureInfo.dateTimeOriginalPos));
     EXPECT_EQ(layout.subSecTimeOriginal, offsetOf(PictureInfo.subSecTimeOriginalPos));
   }
-  EXPECT_STREQ("NIKON CORPORATION", PictureInfo.make);
-  EXPECT_STREQ("NIKON D3", PictureInfo.model);
+  EXPECT_STREQ("VENDOR CORPORATION", PictureInfo.make);
+  EXPECT_STREQ("VENDOR D3", PictureInfo.model);
   EXPECT_STREQ("2013:12:31 23:59:58", PictureInfo.dateTimeOriginal);
   EXPECT_EQ(1, PictureInfo.orientation);
   EXPECT_FLOAT_EQ(1.0f / 250, PictureInfo.exposureSeconds);

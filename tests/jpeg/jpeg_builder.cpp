@@ -265,8 +265,8 @@ Bytes cameraTiff(bool bigEndian, std::uint32_t subSecCount, CameraLayout* layout
   const int exif = t.addDirectory();
   const int interop = t.addDirectory();
   const int ifd1 = t.addDirectory();
-  t.addAscii(ifd0, 0x010F, "NIKON CORPORATION");
-  t.addAscii(ifd0, 0x0110, "NIKON D3");
+  t.addAscii(ifd0, 0x010F, "VENDOR CORPORATION");
+  t.addAscii(ifd0, 0x0110, "VENDOR D3");
   t.addShort(ifd0, 0x0112, 1);
   t.addRational(ifd0, 0x011A, 300, 1);
   t.addRational(ifd0, 0x011B, 300, 1);
@@ -286,7 +286,7 @@ Bytes cameraTiff(bool bigEndian, std::uint32_t subSecCount, CameraLayout* layout
   t.addShort(exif, 0x9207, 5);
   t.addShort(exif, 0x9209, 0);
   t.addRational(exif, 0x920A, 500, 10);
-  Bytes makerNote = text("Nikon");
+  Bytes makerNote = text("Maker");
   makerNote.insert(makerNote.end(),
                    {0, 2, 0x10, 0, 0, 'M', 'M', 0, 0x2A, 0, 0,   0,   8,         // TIFF
                     0, 1, 0,    1, 0, 7,   0,   0, 0,    4, '0', '2', '1', '0',  // version

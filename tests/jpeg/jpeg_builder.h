@@ -104,7 +104,7 @@ constexpr std::size_t USER_COMMENT_BYTES = 16;
 // Exif directory with exposure values, DateTimeOriginal "2013:12:31
 // 23:59:58", SubSecTimeOriginal of subSecCount bytes ("000" cut or padded
 // with zeros), DateTimeDigitized, SubSecTime, a blank UserComment and a
-// Nikon-style MakerNote; an interoperability directory; IFD1 with a thumbnail.
+// A maker-style MakerNote; an interoperability directory; IFD1 with a thumbnail.
 Bytes cameraTiff(bool bigEndian, std::uint32_t subSecCount = 4, CameraLayout* layout = nullptr);
 
 // SOI, APP1 Exif (from cameraTiff), APP2 ICC, DQT, DHT, SOF0, SOS, scan, EOI.

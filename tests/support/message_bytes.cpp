@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "channel/nikon_message.h"
+#include "channel/command_message.h"
 #include "channel/wire.h"
 
 namespace testing_support {
@@ -26,7 +26,7 @@ std::string toHex(const Bytes& bytes) {
 }
 
 Bytes messageBytes(std::uint16_t type, std::uint8_t action, const Bytes& payload) {
-  NikonMessage message;
+  CommandMessage message;
   message.setMessage(type, action, payload.empty() ? nullptr : payload.data(),
                      static_cast<std::uint32_t>(payload.size()));
   return Bytes(message.bytes(), message.bytes() + message.size());

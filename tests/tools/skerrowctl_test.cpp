@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "channel/message_queue.h"
-#include "channel/nikon_message.h"
+#include "channel/command_message.h"
 #include "channel/wire.h"
 #include "core/server_state.h"
 #include "platform/clock.h"
@@ -20,7 +20,7 @@ namespace {
 using testing_support::Bytes;
 
 Bytes wireOf(const CtlRequest& request) {
-  NikonMessage message;
+  CommandMessage message;
   message.setMessage(request.type, request.action,
                      request.payload.empty() ? nullptr : request.payload.data(),
                      static_cast<std::uint32_t>(request.payload.size()));
@@ -84,10 +84,10 @@ Bytes replyWith(std::uint16_t type, const Bytes& payload, std::uint8_t action = 
 Bytes int32(std::int32_t value) { return testing_support::int32Bytes(value); }
 
 TEST(CtlReplyTest, RepliesReadAsOneLine) {
-  Bytes prefix(kNikonTextField, 0);
+  Bytes prefix(kTextField, 0);
   prefix[0] = 'A';
   prefix[1] = '_';
-  Bytes port(kNikonTriggerPortPayload, 0);
+  Bytes port(kTriggerPortPayload, 0);
   const std::string name = "/dev/ttyUSB0";
   std::copy(name.begin(), name.end(), port.begin());
   wire::writeU32(port.data() + 256, 1200);
@@ -99,16 +99,16 @@ TEST(CtlReplyTest, RepliesReadAsOneLine) {
     const char* line;
     bool unknown;
   } cases[] = {
-      {replyWith(NIKON_MESSAGE_INTERVAL, int32(1000)), "interval: 1000 ms", false},
-      {replyWith(NIKON_MESSAGE_CONNECT, int32(1)), "connect: 1", false},
-      {replyWith(NIKON_MESSAGE_IMAGECOUNT, int32(-1)), "images: 4294967295", false},
-      {replyWith(NIKON_MESSAGE_FILEPREFIX, prefix), "prefix: A_", false},
-      {replyWith(NIKON_MESSAGE_TRIGGERPORT, port),
+      {replyWith(SKERROW_MESSAGE_INTERVAL, int32(1000)), "interval: 1000 ms", false},
+      {replyWith(SKERROW_MESSAGE_CONNECT, int32(1)), "connect: 1", false},
+      {replyWith(SKERROW_MESSAGE_IMAGECOUNT, int32(-1)), "images: 4294967295", false},
+      {replyWith(SKERROW_MESSAGE_FILEPREFIX, prefix), "prefix: A_", false},
+      {replyWith(SKERROW_MESSAGE_TRIGGERPORT, port),
        "triggerport: /dev/ttyUSB0 1200 baud, 8 data bits, parity N, 1 stop bits", false},
-      {replyWith(NIKON_MESSAGE_ECHO, {}), "echo: ok", false},
-      {replyWith(NIKON_UNKNOWN_TYPE_REPLY, {}, NIKON_ACTION_UNKNOWN_TYPE),
+      {replyWith(SKERROW_MESSAGE_ECHO, {}), "echo: ok", false},
+      {replyWith(SKERROW_UNKNOWN_TYPE_REPLY, {}, SKERROW_ACTION_UNKNOWN_TYPE),
        "unknown type: the server does not know the requested type", true},
-      {replyWith(NIKON_MESSAGE_INTERVAL, {}), "interval: reply without the expected payload",
+      {replyWith(SKERROW_MESSAGE_INTERVAL, {}), "interval: reply without the expected payload",
        false},
       {Bytes{0x18, 0x01, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0}, "malformed reply", false},
   };
@@ -126,7 +126,7 @@ class CtlServerTest : public ListenerTest {
   void startAnswering() {
     answerer_ = std::thread([this] {
       while (!stop_) {
-        unsigned char request[kNikonMaxMessage];
+        unsigned char request[kMaxMessage];
         std::uint32_t count = 0;
         bool got = false;
         {
@@ -137,11 +137,11 @@ class CtlServerTest : public ListenerTest {
           platform::sleepMs(1);
           continue;
         }
-        NikonMessage in;
+        CommandMessage in;
         in.takeReceived(request, count);
-        const Bytes reply = in.type() == NIKON_MESSAGE_INTERVAL
-                                ? replyWith(NIKON_MESSAGE_INTERVAL, int32(1000))
-                                : replyWith(NIKON_UNKNOWN_TYPE_REPLY, {}, 2);
+        const Bytes reply = in.type() == SKERROW_MESSAGE_INTERVAL
+                                ? replyWith(SKERROW_MESSAGE_INTERVAL, int32(1000))
+                                : replyWith(SKERROW_UNKNOWN_TYPE_REPLY, {}, 2);
         platform::MutexHold hold(messageMutex, kMutexTimeoutMs);
         messageQueue->pushReply(reply.data(), static_cast<std::uint32_t>(reply.size()));
       }

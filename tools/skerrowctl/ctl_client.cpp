@@ -79,7 +79,7 @@ bool CtlConnection::open(const std::string& host, int port, std::string* error) 
 bool CtlConnection::exchange(const CtlRequest& request, int timeoutMs,
                              std::vector<unsigned char>* sent, std::vector<unsigned char>* reply,
                              std::string* error) {
-  NikonMessage message;
+  CommandMessage message;
   if (!message.setMessage(request.type, request.action,
                           request.payload.empty() ? nullptr : request.payload.data(),
                           static_cast<std::uint32_t>(request.payload.size()))) {
@@ -95,9 +95,9 @@ bool CtlConnection::exchange(const CtlRequest& request, int timeoutMs,
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   reply->clear();
-  if (!readExactly(socket_, kNikonHeaderLength, deadline, reply, error)) return false;
+  if (!readExactly(socket_, kHeaderLength, deadline, reply, error)) return false;
   const std::uint32_t length = wire::readU32(reply->data() + 9);
-  if (length >= kNikonPayloadLimit) {
+  if (length >= kPayloadLimit) {
     *error = "the reply claims a payload of " + std::to_string(length) + " bytes, too long";
     return false;
   }

@@ -15,18 +15,18 @@ struct CommandInfo {
 };
 
 const CommandInfo kCommands[] = {
-    {"none", NIKON_MESSAGE_NONE, CommandInfo::kNone},
-    {"echo", NIKON_MESSAGE_ECHO, CommandInfo::kNone},
-    {"connect", NIKON_MESSAGE_CONNECT, CommandInfo::kFlag},
-    {"pretrigger", NIKON_MESSAGE_PRETRIGGER, CommandInfo::kFlag},
-    {"acquire", NIKON_MESSAGE_ACQUISITION, CommandInfo::kFlag},
-    {"lasers", NIKON_MESSAGE_LASERPOWER, CommandInfo::kFlag},
-    {"interval", NIKON_MESSAGE_INTERVAL, CommandInfo::kInteger},
-    {"prefix", NIKON_MESSAGE_FILEPREFIX, CommandInfo::kText},
-    {"images", NIKON_MESSAGE_IMAGECOUNT, CommandInfo::kNone},
-    {"triggers", NIKON_MESSAGE_TRIGGERCOUNT, CommandInfo::kNone},
-    {"inifile", NIKON_MESSAGE_INIFILE, CommandInfo::kNone},
-    {"triggerport", NIKON_MESSAGE_TRIGGERPORT, CommandInfo::kNone},
+    {"none", SKERROW_MESSAGE_NONE, CommandInfo::kNone},
+    {"echo", SKERROW_MESSAGE_ECHO, CommandInfo::kNone},
+    {"connect", SKERROW_MESSAGE_CONNECT, CommandInfo::kFlag},
+    {"pretrigger", SKERROW_MESSAGE_PRETRIGGER, CommandInfo::kFlag},
+    {"acquire", SKERROW_MESSAGE_ACQUISITION, CommandInfo::kFlag},
+    {"lasers", SKERROW_MESSAGE_LASERPOWER, CommandInfo::kFlag},
+    {"interval", SKERROW_MESSAGE_INTERVAL, CommandInfo::kInteger},
+    {"prefix", SKERROW_MESSAGE_FILEPREFIX, CommandInfo::kText},
+    {"images", SKERROW_MESSAGE_IMAGECOUNT, CommandInfo::kNone},
+    {"triggers", SKERROW_MESSAGE_TRIGGERCOUNT, CommandInfo::kNone},
+    {"inifile", SKERROW_MESSAGE_INIFILE, CommandInfo::kNone},
+    {"triggerport", SKERROW_MESSAGE_TRIGGERPORT, CommandInfo::kNone},
 };
 
 const CommandInfo* commandByType(std::uint16_t type) {
@@ -90,10 +90,10 @@ bool buildCtlRequest(const std::vector<std::string>& words, CtlRequest* request,
       return false;
     }
     if (words.size() == 1) {
-      request->action = NIKON_ACTION_GET;
+      request->action = SKERROW_ACTION_GET;
       return true;
     }
-    request->action = NIKON_ACTION_SET;
+    request->action = SKERROW_ACTION_SET;
     const std::string& argument = words[1];
     long long value = 0;
     switch (command.argument) {
@@ -115,7 +115,7 @@ bool buildCtlRequest(const std::vector<std::string>& words, CtlRequest* request,
         appendInt32(&request->payload, static_cast<std::int32_t>(value));
         return true;
       case CommandInfo::kText:
-        if (argument.size() >= kNikonPayloadLimit) {
+        if (argument.size() >= kPayloadLimit) {
           *error = name + " text is too long";
           return false;
         }
@@ -130,31 +130,31 @@ bool buildCtlRequest(const std::vector<std::string>& words, CtlRequest* request,
 
 std::string describeCtlReply(const unsigned char* bytes, std::size_t size, bool* unknown) {
   *unknown = false;
-  if (size < kNikonHeaderLength || wire::readU16(bytes) != kNikonSignature) {
+  if (size < kHeaderLength || wire::readU16(bytes) != kSignature) {
     return "malformed reply";
   }
   const std::uint16_t type = wire::readU16(bytes + 4);
   const std::uint8_t action = bytes[3];
-  if (action == NIKON_ACTION_UNKNOWN_TYPE) {
+  if (action == SKERROW_ACTION_UNKNOWN_TYPE) {
     *unknown = true;
     return "unknown type: the server does not know the requested type";
   }
-  const unsigned char* payload = bytes + kNikonHeaderLength;
-  const std::size_t length = size - kNikonHeaderLength;
+  const unsigned char* payload = bytes + kHeaderLength;
+  const std::size_t length = size - kHeaderLength;
   const CommandInfo* command = commandByType(type);
   const std::string name = command ? command->name : "type " + std::to_string(type);
   char line[512];
   switch (type) {
-    case NIKON_MESSAGE_NONE:
-    case NIKON_MESSAGE_ECHO:
+    case SKERROW_MESSAGE_NONE:
+    case SKERROW_MESSAGE_ECHO:
       return name + ": ok";
-    case NIKON_MESSAGE_FILEPREFIX:
-    case NIKON_MESSAGE_INIFILE:
-      return name + ": " + textField(payload, length < kNikonTextField ? length : kNikonTextField);
-    case NIKON_MESSAGE_TRIGGERPORT:
-      if (length < kNikonTriggerPortPayload) break;
+    case SKERROW_MESSAGE_FILEPREFIX:
+    case SKERROW_MESSAGE_INIFILE:
+      return name + ": " + textField(payload, length < kTextField ? length : kTextField);
+    case SKERROW_MESSAGE_TRIGGERPORT:
+      if (length < kTriggerPortPayload) break;
       std::snprintf(line, sizeof line, "%s: %s %ld baud, %u data bits, parity %c, %u stop bits",
-                    name.c_str(), textField(payload, kNikonPortNameField).c_str(),
+                    name.c_str(), textField(payload, kPortNameField).c_str(),
                     static_cast<long>(static_cast<std::int32_t>(wire::readU32(payload + 256))),
                     wire::readU16(payload + 260), payload[262] ? payload[262] : '?',
                     wire::readU16(payload + 263));
@@ -162,11 +162,11 @@ std::string describeCtlReply(const unsigned char* bytes, std::size_t size, bool*
     default:
       if (length < 4) break;
       const std::uint32_t raw = wire::readU32(payload);
-      if (type == NIKON_MESSAGE_IMAGECOUNT || type == NIKON_MESSAGE_TRIGGERCOUNT) {
+      if (type == SKERROW_MESSAGE_IMAGECOUNT || type == SKERROW_MESSAGE_TRIGGERCOUNT) {
         return name + ": " + std::to_string(raw);
       }
       const std::string value = std::to_string(static_cast<std::int32_t>(raw));
-      return name + ": " + value + (type == NIKON_MESSAGE_INTERVAL ? " ms" : "");
+      return name + ": " + value + (type == SKERROW_MESSAGE_INTERVAL ? " ms" : "");
   }
   return name + ": reply without the expected payload";
 }

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "channel/nikon_message.h"
+#include "channel/command_message.h"
 
 struct CtlRequest {
   std::uint16_t type = 0;
-  std::uint8_t action = NIKON_ACTION_GET;
+  std::uint8_t action = SKERROW_ACTION_GET;
   std::vector<unsigned char> payload;
 };
 

@@ -5,25 +5,25 @@
 #pragma once
 
 // Thread exit code when the loop ends.
-constexpr int kNikonWorkerExitCode = 14;
+constexpr int kCameraWorkerExitCode = 14;
 
 // The thread body: start, then passes until running reads false. Returns
-// kNikonWorkerExitCode. Every line goes to the server log behind
-// "NikonWorkerThread():".
-int NikonWorkerThread();
+// kCameraWorkerExitCode. Every line goes to the server log behind
+// "CameraWorkerThread():".
+int CameraWorkerThread();
 
 // The start steps: log, build cameraHandler, connect, record the result in
 // cameraConnected, zero imageCount.
-void startNikonWorker();
+void startCameraWorker();
 
 // One pass of the loop. False when running read false (the end line was
 // logged).
-bool runNikonWorkerPass();
+bool runCameraWorkerPass();
 
-// Starts NikonWorkerThread on a thread of its own. False when the thread
+// Starts CameraWorkerThread on a thread of its own. False when the thread
 // cannot be created.
-bool startNikonWorkerThread();
+bool startCameraWorkerThread();
 
 // Waits without a time-out for the thread to end; returns at once when it
 // was never started.
-void joinNikonWorkerThread();
+void joinCameraWorkerThread();

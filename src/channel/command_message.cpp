@@ -1,4 +1,4 @@
-#include "channel/nikon_message.h"
+#include "channel/command_message.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,17 +6,17 @@
 
 #include "channel/wire.h"
 
-NikonMessage::CBufferManager::~CBufferManager() { drop(); }
+CommandMessage::CBufferManager::~CBufferManager() { drop(); }
 
-void NikonMessage::CBufferManager::drop() {
+void CommandMessage::CBufferManager::drop() {
   if (owned) delete[] data;
   data = nullptr;
   size = 0;
   owned = false;
 }
 
-bool NikonMessage::CBufferManager::setBuffer(const unsigned char* bytes, std::uint32_t count,
-                                             bool copy) {
+bool CommandMessage::CBufferManager::setBuffer(const unsigned char* bytes, std::uint32_t count,
+                                               bool copy) {
   drop();
   size = count;
   owned = copy;
@@ -34,30 +34,30 @@ bool NikonMessage::CBufferManager::setBuffer(const unsigned char* bytes, std::ui
   return size > 0;
 }
 
-bool NikonMessage::CBufferManager::allocate(std::uint32_t count) {
+bool CommandMessage::CBufferManager::allocate(std::uint32_t count) {
   if (!setBuffer(nullptr, count, true)) return false;
   std::memset(data, 0, count);
   return true;
 }
 
-NikonMessage::NikonMessage() : buffer_(new CBufferManager()) {
-  if (!setHeader()) std::fputs("NikonMessage::NikonMessage(), Can't set header\n", stdout);
+CommandMessage::CommandMessage() : buffer_(new CBufferManager()) {
+  if (!setHeader()) std::fputs("CommandMessage::CommandMessage(), Can't set header\n", stdout);
 }
 
-NikonMessage::~NikonMessage() { delete buffer_; }
+CommandMessage::~CommandMessage() { delete buffer_; }
 
-bool NikonMessage::setHeader() {
+bool CommandMessage::setHeader() {
   if (!buffer_->allocate(headerLength)) return false;
-  wire::writeU16(buffer_->data, kNikonSignature);
+  wire::writeU16(buffer_->data, kSignature);
   return true;
 }
 
-bool NikonMessage::setMessage(std::uint16_t messageType, std::uint8_t messageAction,
-                              const void* payload, std::uint32_t payloadLength) {
+bool CommandMessage::setMessage(std::uint16_t messageType, std::uint8_t messageAction,
+                                const void* payload, std::uint32_t payloadLength) {
   const bool carried = payload != nullptr && payloadLength > 0 && payloadLength < payloadLimit;
   if (!buffer_->allocate(headerLength + (carried ? payloadLength : 0))) return false;
   unsigned char* bytes = buffer_->data;
-  wire::writeU16(bytes, kNikonSignature);
+  wire::writeU16(bytes, kSignature);
   bytes[3] = messageAction;
   wire::writeU16(bytes + 4, messageType);
   if (carried) {
@@ -67,7 +67,7 @@ bool NikonMessage::setMessage(std::uint16_t messageType, std::uint8_t messageAct
   return true;
 }
 
-bool NikonMessage::takeReceived(const unsigned char* bytes, std::uint32_t received) {
+bool CommandMessage::takeReceived(const unsigned char* bytes, std::uint32_t received) {
   // The length field is the sender's word; the receive count is the truth.
   std::uint64_t claimed = headerLength;
   if (bytes != nullptr && received >= headerLength) claimed += wire::readU32(bytes + 9);
@@ -75,22 +75,22 @@ bool NikonMessage::takeReceived(const unsigned char* bytes, std::uint32_t receiv
   return buffer_->setBuffer(bytes, covered, false);
 }
 
-bool NikonMessage::wellFormed() const {
+bool CommandMessage::wellFormed() const {
   return buffer_->data != nullptr && buffer_->size >= 2 &&
-         wire::readU16(buffer_->data) == kNikonSignature;
+         wire::readU16(buffer_->data) == kSignature;
 }
 
-std::uint16_t NikonMessage::type() const {
+std::uint16_t CommandMessage::type() const {
   return buffer_->size >= 6 ? wire::readU16(buffer_->data + 4) : 0;
 }
 
-std::uint8_t NikonMessage::action() const { return buffer_->size >= 4 ? buffer_->data[3] : 0; }
+std::uint8_t CommandMessage::action() const { return buffer_->size >= 4 ? buffer_->data[3] : 0; }
 
-std::uint32_t NikonMessage::length() const {
+std::uint32_t CommandMessage::length() const {
   return buffer_->size >= 13 ? wire::readU32(buffer_->data + 9) : 0;
 }
 
-std::int32_t NikonMessage::argument(bool* present) const {
+std::int32_t CommandMessage::argument(bool* present) const {
   const bool carried = buffer_->size >= headerLength + 4;
   if (present != nullptr) *present = carried;
   return carried ? static_cast<std::int32_t>(wire::readU32(buffer_->data + headerLength)) : 0;

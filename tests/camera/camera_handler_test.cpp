@@ -1,6 +1,6 @@
 // The camera handler against the stand-in module, checked through the
 // module's call trace and the files saved.
-#include "camera/nikon_handler.h"
+#include "camera/camera_handler.h"
 
 #include <gtest/gtest.h>
 
@@ -26,12 +26,12 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-class NikonHandlerTest : public HandlerFixture {
+class CameraHandlerTest : public HandlerFixture {
  protected:
   const char* moduleFile() const override { return STAND_IN_MODULE; }
 
   void connect() {
-    handler_ = std::make_unique<nikonHandler>();
+    handler_ = std::make_unique<CameraHandler>();
     ASSERT_TRUE(handler_->moduleLoaded);
     ASSERT_TRUE(handler_->connectCamera());
   }
@@ -111,7 +111,7 @@ void expectPollingAfterWaitedCommands(const Lines& withPolls, bool async) {
   }
 }
 
-TEST_F(NikonHandlerTest, ModuleTrafficOfEachOperation) {
+TEST_F(CameraHandlerTest, ModuleTrafficOfEachOperation) {
   struct Case {
     const char* name;
     bool async;
@@ -132,7 +132,7 @@ TEST_F(NikonHandlerTest, ModuleTrafficOfEachOperation) {
     setModuleEnv("SKERROW_CAM_NO_REMOVE_FLAG", c.removeFlag ? "" : "1");
     writeShot("DSC_0001.JPG", jpegShot(1000));
 
-    handler_ = std::make_unique<nikonHandler>();
+    handler_ = std::make_unique<CameraHandler>();
     EXPECT_EQ(CONNECT_MODULE, traceCalls()) << joined(traceCalls());
     markTrace();
     ASSERT_TRUE(handler_->connectCamera());
@@ -169,7 +169,7 @@ TEST_F(NikonHandlerTest, ModuleTrafficOfEachOperation) {
   }
 }
 
-TEST_F(NikonHandlerTest, DownloadsThreeShotsInShotOrderStampedAndSaved) {
+TEST_F(CameraHandlerTest, DownloadsThreeShotsInShotOrderStampedAndSaved) {
   for (const char* async : {"", "1"}) {
     SCOPED_TRACE(std::string("async ") + async);
     setModuleEnv("SKERROW_CAM_ASYNC", async);
@@ -205,10 +205,10 @@ TEST_F(NikonHandlerTest, DownloadsThreeShotsInShotOrderStampedAndSaved) {
   }
 }
 
-TEST_F(NikonHandlerTest, EventsOpenTheCameraAndNewItemsDuringWaits) {
+TEST_F(CameraHandlerTest, EventsOpenTheCameraAndNewItemsDuringWaits) {
   setModuleEnv("SKERROW_CAM_ASYNC", "1");
   fs::remove(card_);  // no camera yet
-  handler_ = std::make_unique<nikonHandler>();
+  handler_ = std::make_unique<CameraHandler>();
   ASSERT_TRUE(handler_->moduleLoaded);
   EXPECT_FALSE(handler_->connectCamera());
 
@@ -245,7 +245,7 @@ TEST_F(NikonHandlerTest, EventsOpenTheCameraAndNewItemsDuringWaits) {
 
   // A remove-child for an ID without a record changes nothing.
   markTrace();
-  SrcEventProc(source, MAID_EVENT_REMOVE_CHILD, 999);
+  SrcEventProc(source, MODULE_EVENT_REMOVE_CHILD, 999);
   EXPECT_EQ((std::vector<std::uint32_t>{1, 2, 3}), idsOf(source));
   EXPECT_TRUE(traceCalls(true).empty());
 
@@ -270,14 +270,14 @@ TEST_F(NikonHandlerTest, EventsOpenTheCameraAndNewItemsDuringWaits) {
   EXPECT_EQ((std::vector<std::uint32_t>{3}), idsOf(source));
 }
 
-TEST_F(NikonHandlerTest, ConnectTwiceAndConnectAfterClose) {
+TEST_F(CameraHandlerTest, ConnectTwiceAndConnectAfterClose) {
   connect();
   testing::internal::CaptureStderr();
   EXPECT_FALSE(handler_->connectModule());
   EXPECT_FALSE(handler_->connectCamera());
   EXPECT_EQ(
-      "nikonHandler::connectModule(): ERROR Module already loaded.\n"
-      "nikonHandler::connectCamera(): ERROR Camera already connected.\n",
+      "CameraHandler::connectModule(): ERROR Module already loaded.\n"
+      "CameraHandler::connectCamera(): ERROR Camera already connected.\n",
       testing::internal::GetCapturedStderr());
   EXPECT_TRUE(handler_->isCameraConnected());
 
@@ -293,7 +293,7 @@ TEST_F(NikonHandlerTest, ConnectTwiceAndConnectAfterClose) {
   EXPECT_EQ(concat({CONNECT_MODULE, CONNECT_CAMERA}), traceCalls());
 }
 
-TEST_F(NikonHandlerTest, ItemWithOnlyAThumbnailIsLeftAlone) {
+TEST_F(CameraHandlerTest, ItemWithOnlyAThumbnailIsLeftAlone) {
   setModuleEnv("SKERROW_CAM_DATA_TYPES", "8");
   writeShot("A.JPG", jpegShot(1000));
   connect();
@@ -307,7 +307,7 @@ TEST_F(NikonHandlerTest, ItemWithOnlyAThumbnailIsLeftAlone) {
   EXPECT_EQ(Lines{"A.JPG"}, cardFiles());
 }
 
-TEST_F(NikonHandlerTest, ItemNotMarkedForRemovalIsDownloadedAgain) {
+TEST_F(CameraHandlerTest, ItemNotMarkedForRemovalIsDownloadedAgain) {
   setModuleEnv("SKERROW_CAM_NO_REMOVE_FLAG", "1");
   writeShot("A.JPG", jpegShot(1000));
   connect();
@@ -320,7 +320,7 @@ TEST_F(NikonHandlerTest, ItemNotMarkedForRemovalIsDownloadedAgain) {
   EXPECT_EQ(1u, handler_->sourceRecord->children.size());
 }
 
-TEST_F(NikonHandlerTest, CameraUnpluggedMidDownload) {
+TEST_F(CameraHandlerTest, CameraUnpluggedMidDownload) {
   // The camera's removal is announced while the acquisition is being wound
   // up, and closes the records the download is working on.
   setModuleEnv("SKERROW_CAM_ASYNC", "1");
@@ -346,7 +346,7 @@ TEST_F(NikonHandlerTest, CameraUnpluggedMidDownload) {
   EXPECT_TRUE(cardFiles().empty());
 }
 
-TEST_F(NikonHandlerTest, UiRequestDuringAcquisitionIsAnsweredFromInput) {
+TEST_F(CameraHandlerTest, UiRequestDuringAcquisitionIsAnsweredFromInput) {
   struct Case {
     const char* input;
     bool saved;
@@ -376,12 +376,12 @@ TEST_F(NikonHandlerTest, UiRequestDuringAcquisitionIsAnsweredFromInput) {
   EXPECT_TRUE(cardFiles().empty());
 }
 
-TEST_F(NikonHandlerTest, DownloadWithoutASelectedItem) {
+TEST_F(CameraHandlerTest, DownloadWithoutASelectedItem) {
   connect();
   testing::internal::CaptureStderr();
   EXPECT_FALSE(handler_->itemDownloadDefault());
   EXPECT_EQ(
-      "nikonHandler::itemDownloadDefault ERROR: Function called without Item ID Collected, use "
+      "CameraHandler::itemDownloadDefault ERROR: Function called without Item ID Collected, use "
       "itemSelect first ()\n",
       testing::internal::GetCapturedStderr());
   // An empty card: success, nothing collected.
@@ -389,13 +389,13 @@ TEST_F(NikonHandlerTest, DownloadWithoutASelectedItem) {
   EXPECT_FALSE(handler_->itemCollected);
 }
 
-TEST_F(NikonHandlerTest, ModuleRefusedOrRestartingItsLists) {
+TEST_F(CameraHandlerTest, ModuleRefusedOrRestartingItsLists) {
   setModuleEnv("SKERROW_CAM_REFUSE_OPEN", "module");
   testing::internal::CaptureStderr();
-  handler_ = std::make_unique<nikonHandler>();
+  handler_ = std::make_unique<CameraHandler>();
   EXPECT_EQ(
-      "nikonHandler::connectModule() ERROR: Module object can't be opened.\n"
-      "nikonHandler::nikonHandler() ERROR: Cannot connect to module.\n",
+      "CameraHandler::connectModule() ERROR: Module object can't be opened.\n"
+      "CameraHandler::CameraHandler() ERROR: Cannot connect to module.\n",
       testing::internal::GetCapturedStderr());
   EXPECT_FALSE(handler_->moduleLoaded);
   EXPECT_EQ(nullptr, handler_->moduleRecord);

@@ -1,4 +1,4 @@
-#include "camera/nikon_handler.h"
+#include "camera/camera_handler.h"
 
 #include <cstdio>
 #include <new>
@@ -10,14 +10,14 @@
 #include "camera/object_select.h"
 #include "camera/object_tree.h"
 
-nikonHandler* cameraHandler = nullptr;
+CameraHandler* cameraHandler = nullptr;
 
-nikonHandler::nikonHandler() {
+CameraHandler::CameraHandler() {
   if (!connectModule())
-    std::fputs("nikonHandler::nikonHandler() ERROR: Cannot connect to module.\n", stderr);
+    std::fputs("CameraHandler::CameraHandler() ERROR: Cannot connect to module.\n", stderr);
 }
 
-nikonHandler::~nikonHandler() {
+CameraHandler::~CameraHandler() {
   if (moduleRecord != nullptr || moduleLoaded) closeModule();
   // Still held when a close failed: the module may yet use the descriptors,
   // so the tree is left to it rather than freed.
@@ -25,7 +25,7 @@ nikonHandler::~nikonHandler() {
   releaseClosedRecords();
 }
 
-ObjectRecord* nikonHandler::currentSource() {
+ObjectRecord* CameraHandler::currentSource() {
   if (moduleRecord == nullptr) {
     sourceRecord = nullptr;
     return nullptr;
@@ -38,7 +38,7 @@ ObjectRecord* nikonHandler::currentSource() {
   return sourceRecord;
 }
 
-void nikonHandler::abandonModuleRecord() {
+void CameraHandler::abandonModuleRecord() {
   sourceRecord = nullptr;
   // The module object is open: releasing only the record would leave the
   // module holding a freed descriptor, and a module that allows one open
@@ -50,39 +50,39 @@ void nikonHandler::abandonModuleRecord() {
   releaseClosedRecords();
 }
 
-bool nikonHandler::connectModule() {
+bool CameraHandler::connectModule() {
   releaseClosedRecords();
   if (moduleLoaded) {
-    std::fputs("nikonHandler::connectModule(): ERROR Module already loaded.\n", stderr);
+    std::fputs("CameraHandler::connectModule(): ERROR Module already loaded.\n", stderr);
     return false;
   }
   std::string path;
   if (!findModuleFile(&path)) {
-    std::fputs("nikonHandler::connectModule() ERROR: \"Type0001 Module\" is not found.\n", stderr);
+    std::fputs("CameraHandler::connectModule() ERROR: \"Type0001 Module\" is not found.\n", stderr);
     return false;
   }
   if (!loadModule(path.c_str())) {
-    std::fputs("nikonHandler::connectModule() ERROR: Failed in loading \"Type0001 Module\".\n",
+    std::fputs("CameraHandler::connectModule() ERROR: Failed in loading \"Type0001 Module\".\n",
                stderr);
     return false;
   }
   std::unique_ptr<ObjectRecord> record(new (std::nothrow) ObjectRecord());
   if (record != nullptr) {
     initModuleRecord(record.get());
-    record->descriptor.reset(new (std::nothrow) MaidObject());
+    record->descriptor.reset(new (std::nothrow) ModuleObject());
   }
   if (record == nullptr || record->descriptor == nullptr) {
-    std::fputs("nikonHandler::connectModule() ERROR: There is not enough memory.", stderr);
+    std::fputs("CameraHandler::connectModule() ERROR: There is not enough memory.", stderr);
     return false;
   }
   record->descriptor->refClient = record.get();
   moduleRecord = std::move(record);
   sourceRecord = nullptr;
   ObjectRecord* module = moduleRecord.get();
-  MaidObject* descriptor = module->descriptor.get();
-  if (callModule(nullptr, MAID_CMD_OPEN, 0, MAID_DATATYPE_OBJECT, descriptor, nullptr, nullptr) !=
-      MAID_RESULT_OK) {
-    std::fputs("nikonHandler::connectModule() ERROR: Module object can't be opened.\n", stderr);
+  ModuleObject* descriptor = module->descriptor.get();
+  if (callModule(nullptr, MODULE_CMD_OPEN, 0, MODULE_DATATYPE_OBJECT, descriptor, nullptr,
+                 nullptr) != MODULE_RESULT_OK) {
+    std::fputs("CameraHandler::connectModule() ERROR: Module object can't be opened.\n", stderr);
     moduleRecord.reset();
     return false;
   }
@@ -90,23 +90,22 @@ bool nikonHandler::connectModule() {
   const bool listed = enumCapabilities(descriptor, &list);
   module->capabilities = std::move(list);
   if (!listed) {
-    std::fputs("nikonHandler::connectModule() ERROR: Failed in enumeration of capabilities.",
+    std::fputs("CameraHandler::connectModule() ERROR: Failed in enumeration of capabilities.",
                stderr);
     abandonModuleRecord();
     return false;
   }
   if (!setProcs(module)) {
-    std::fputs("nikonHandler::connectModule() ERROR: Failed in setting a call back function.",
+    std::fputs("CameraHandler::connectModule() ERROR: Failed in setting a call back function.",
                stderr);
     abandonModuleRecord();
     return false;
   }
-  if (capSupports(module, kNkMAIDCapability_ModuleMode, MAID_OP_SET) &&
-      !capSet(descriptor, kNkMAIDCapability_ModuleMode, MAID_DATATYPE_UNSIGNED,
+  if (capSupports(module, kCapabilityModuleMode, MODULE_OP_SET) &&
+      !capSet(descriptor, kCapabilityModuleMode, MODULE_DATATYPE_UNSIGNED,
               reinterpret_cast<void*>(std::uintptr_t{1}))) {
-    std::fputs(
-        "nikonHandler::connectModule() ERROR: Failed in setting kNkMAIDCapability_ModuleMode.",
-        stderr);
+    std::fputs("CameraHandler::connectModule() ERROR: Failed in setting kCapabilityModuleMode.",
+               stderr);
     // Closed like the failures before it: an open module object without
     // moduleLoaded would only be leaked by the next connect.
     abandonModuleRecord();
@@ -116,11 +115,11 @@ bool nikonHandler::connectModule() {
   return true;
 }
 
-bool nikonHandler::connectCamera() {
+bool CameraHandler::connectCamera() {
   if (!moduleLoaded && !connectModule()) return false;
   releaseClosedRecords();
   if (cameraOpen) {
-    std::fputs("nikonHandler::connectCamera(): ERROR Camera already connected.\n", stderr);
+    std::fputs("CameraHandler::connectCamera(): ERROR Camera already connected.\n", stderr);
     return false;
   }
   std::uint32_t id = NO_OBJECT_ID;
@@ -135,7 +134,7 @@ bool nikonHandler::connectCamera() {
   ObjectRecord* opened = nullptr;
   if (!openChild(moduleRecord.get(), id) ||
       (opened = findChild(moduleRecord.get(), id)) == nullptr) {
-    std::fputs("nikonHandler::connectCamera() ERROR: Source object can't be opened.\n", stderr);
+    std::fputs("CameraHandler::connectCamera() ERROR: Source object can't be opened.\n", stderr);
     return false;
   }
   cameraOpen = true;
@@ -143,7 +142,7 @@ bool nikonHandler::connectCamera() {
   return true;
 }
 
-bool nikonHandler::itemSelect() {
+bool CameraHandler::itemSelect() {
   releaseClosedRecords();
   itemId = NO_OBJECT_ID;
   ObjectRecord* source = currentSource();
@@ -155,7 +154,7 @@ bool nikonHandler::itemSelect() {
   return false;
 }
 
-bool nikonHandler::itemDownloadDefault() {
+bool CameraHandler::itemDownloadDefault() {
   releaseClosedRecords();
   // Cleared on every way through, so that a stale save is never taken for
   // this pass's image.
@@ -163,7 +162,7 @@ bool nikonHandler::itemDownloadDefault() {
   clearSavedFileRecord();
   if (!itemCollected) {
     std::fputs(
-        "nikonHandler::itemDownloadDefault ERROR: Function called without Item ID Collected, use "
+        "CameraHandler::itemDownloadDefault ERROR: Function called without Item ID Collected, use "
         "itemSelect first ()\n",
         stderr);
     return false;
@@ -172,21 +171,22 @@ bool nikonHandler::itemDownloadDefault() {
   ObjectRecord* item = findChild(source, itemId);
   if (item == nullptr && (source == nullptr || !openChild(source, itemId) ||
                           (item = findChild(source, itemId)) == nullptr)) {
-    std::fputs("nikonHandler::itemDownloadDefault() ERROR: Item object can't be opened.\n", stdout);
+    std::fputs("CameraHandler::itemDownloadDefault() ERROR: Item object can't be opened.\n",
+               stdout);
     return false;
   }
   std::uint32_t dataType = 0;
   if (!selectDataType(item, &dataType) || item->closed) return false;
-  if (dataType != MAID_DATA_IMAGE) return true;  // only a thumbnail: nothing to save
+  if (dataType != MODULE_DATA_IMAGE) return true;  // only a thumbnail: nothing to save
   removeItemFlag = false;
-  imageCommandAcquire(item, MAID_DATA_IMAGE);
+  imageCommandAcquire(item, MODULE_DATA_IMAGE);
   // Without the flag the item stays open and is downloaded again while the
   // module lists it.
   if (removeItemFlag) closeChild(currentSource(), itemId);
   return true;
 }
 
-bool nikonHandler::imageCommandAcquire(ObjectRecord* itemRecord, std::uint32_t dataId) {
+bool CameraHandler::imageCommandAcquire(ObjectRecord* itemRecord, std::uint32_t dataId) {
   if (itemRecord == nullptr || itemRecord->closed) return false;
   ObjectRecord* data = findChild(itemRecord, dataId);
   if (data == nullptr) {
@@ -197,14 +197,14 @@ bool nikonHandler::imageCommandAcquire(ObjectRecord* itemRecord, std::uint32_t d
     std::fputs("Image object is opened.\n", stdout);
   }
   if (!acquireData(data))
-    std::fputs("nikonHandler::imageCommandAcquire(): An Error occured.\n", stderr);
+    std::fputs("CameraHandler::imageCommandAcquire(): An Error occured.\n", stderr);
   return closeChild(itemRecord, dataId);
 }
 
-bool nikonHandler::closeModule() {
+bool CameraHandler::closeModule() {
   releaseClosedRecords();
   if (!closeModuleTree(moduleRecord.get())) {
-    std::fputs("nikonHandler::closeModule() ERROR: Module object can not be closed.\n", stderr);
+    std::fputs("CameraHandler::closeModule() ERROR: Module object can not be closed.\n", stderr);
     return false;
   }
   unloadModule();

@@ -12,17 +12,17 @@
 
 #include "camera/object_record.h"
 
-class nikonHandler {
+class CameraHandler {
  public:
   // Sets the fields below and calls connectModule; when that fails prints
-  // "nikonHandler::nikonHandler() ERROR: Cannot connect to module.\n". The
+  // "CameraHandler::CameraHandler() ERROR: Cannot connect to module.\n". The
   // handler is built either way.
-  nikonHandler();
+  CameraHandler();
   // Closes the module when it is open. (The server's handler lives until the
   // process ends; tests build and drop their own.)
-  ~nikonHandler();
-  nikonHandler(const nikonHandler&) = delete;
-  nikonHandler& operator=(const nikonHandler&) = delete;
+  ~CameraHandler();
+  CameraHandler(const CameraHandler&) = delete;
+  CameraHandler& operator=(const CameraHandler&) = delete;
 
   // Finds "Type0001.md3" in the working directory, loads it, opens the
   // module object, reads its capabilities, registers the procedures and sets
@@ -86,4 +86,4 @@ class nikonHandler {
 };
 
 // The one camera handler, set by the camera worker thread once built.
-extern nikonHandler* cameraHandler;
+extern CameraHandler* cameraHandler;

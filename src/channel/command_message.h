@@ -5,7 +5,7 @@
 //          2  1        reserved, 0
 //          3  1        action: request 0 = get, 1 = set; reply 0, or 2 for
 //                      an unknown type
-//          4  2        type (NIKON_MESSAGE_*)
+//          4  2        type (SKERROW_MESSAGE_*)
 //          6  3        reserved, 0
 //          9  4        payload length
 //         13  length   payload
@@ -13,38 +13,38 @@
 
 #include <cstdint>
 
-enum NikonMessageType : std::uint16_t {
-  NIKON_MESSAGE_NONE = 0,
-  NIKON_MESSAGE_ECHO = 1,
-  NIKON_MESSAGE_CONNECT = 2,
-  NIKON_MESSAGE_PRETRIGGER = 3,
-  NIKON_MESSAGE_ACQUISITION = 4,
-  NIKON_MESSAGE_LASERPOWER = 5,
-  NIKON_MESSAGE_INTERVAL = 6,
-  NIKON_MESSAGE_FILEPREFIX = 7,
-  NIKON_MESSAGE_IMAGECOUNT = 9,
-  NIKON_MESSAGE_TRIGGERCOUNT = 10,
-  NIKON_MESSAGE_INIFILE = 11,
-  NIKON_MESSAGE_TRIGGERPORT = 13,
+enum CommandMessageType : std::uint16_t {
+  SKERROW_MESSAGE_NONE = 0,
+  SKERROW_MESSAGE_ECHO = 1,
+  SKERROW_MESSAGE_CONNECT = 2,
+  SKERROW_MESSAGE_PRETRIGGER = 3,
+  SKERROW_MESSAGE_ACQUISITION = 4,
+  SKERROW_MESSAGE_LASERPOWER = 5,
+  SKERROW_MESSAGE_INTERVAL = 6,
+  SKERROW_MESSAGE_FILEPREFIX = 7,
+  SKERROW_MESSAGE_IMAGECOUNT = 9,
+  SKERROW_MESSAGE_TRIGGERCOUNT = 10,
+  SKERROW_MESSAGE_INIFILE = 11,
+  SKERROW_MESSAGE_TRIGGERPORT = 13,
 };
 
-constexpr std::uint8_t NIKON_ACTION_GET = 0;
-constexpr std::uint8_t NIKON_ACTION_SET = 1;
-constexpr std::uint8_t NIKON_ACTION_UNKNOWN_TYPE = 2;
+constexpr std::uint8_t SKERROW_ACTION_GET = 0;
+constexpr std::uint8_t SKERROW_ACTION_SET = 1;
+constexpr std::uint8_t SKERROW_ACTION_UNKNOWN_TYPE = 2;
 // The reply to an unknown type carries this type, whatever was asked.
-constexpr std::uint16_t NIKON_UNKNOWN_TYPE_REPLY = 3;
+constexpr std::uint16_t SKERROW_UNKNOWN_TYPE_REPLY = 3;
 
-constexpr std::uint16_t kNikonSignature = 0x1801;
-constexpr std::uint32_t kNikonHeaderLength = 13;
-constexpr std::uint32_t kNikonPayloadLimit = 1400;  // payloads are shorter than this
-constexpr std::uint32_t kNikonMaxMessage = kNikonHeaderLength + kNikonPayloadLimit;  // 1413
+constexpr std::uint16_t kSignature = 0x1801;
+constexpr std::uint32_t kHeaderLength = 13;
+constexpr std::uint32_t kPayloadLimit = 1400;  // payloads are shorter than this
+constexpr std::uint32_t kMaxMessage = kHeaderLength + kPayloadLimit;  // 1413
 
 // Widths of the reply payloads' text fields.
-constexpr std::uint32_t kNikonTextField = 257;
-constexpr std::uint32_t kNikonPortNameField = 256;
-constexpr std::uint32_t kNikonTriggerPortPayload = 265;
+constexpr std::uint32_t kTextField = 257;
+constexpr std::uint32_t kPortNameField = 256;
+constexpr std::uint32_t kTriggerPortPayload = 265;
 
-class NikonMessage {
+class CommandMessage {
  public:
   // Holder of one byte buffer: owned bytes are freed when dropped; bytes it
   // only refers to belong to someone else.
@@ -68,11 +68,11 @@ class NikonMessage {
   };
 
   // Starts as a bare 13-byte header with the signature. Prints
-  // "NikonMessage::NikonMessage(), Can't set header" when that fails.
-  NikonMessage();
-  ~NikonMessage();
-  NikonMessage(const NikonMessage&) = delete;
-  NikonMessage& operator=(const NikonMessage&) = delete;
+  // "CommandMessage::CommandMessage(), Can't set header" when that fails.
+  CommandMessage();
+  ~CommandMessage();
+  CommandMessage(const CommandMessage&) = delete;
+  CommandMessage& operator=(const CommandMessage&) = delete;
 
   // A zeroed 13-byte header with the signature. False when out of memory.
   bool setHeader();
@@ -102,8 +102,8 @@ class NikonMessage {
   const unsigned char* bytes() const { return buffer_->data; }
   std::uint32_t size() const { return buffer_->size; }
 
-  std::uint32_t headerLength = kNikonHeaderLength;
-  std::uint32_t payloadLimit = kNikonPayloadLimit;
+  std::uint32_t headerLength = kHeaderLength;
+  std::uint32_t payloadLimit = kPayloadLimit;
 
  private:
   CBufferManager* buffer_;

@@ -1,4 +1,4 @@
-#include "camera/nikon_worker.h"
+#include "camera/camera_worker.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "camera/data_proc.h"
-#include "camera/nikon_handler.h"
+#include "camera/camera_handler.h"
 #include "channel/command_processing.h"
 #include "channel/image_name_queue.h"
 #include "channel/message_queue.h"
@@ -19,12 +19,12 @@
 
 namespace {
 
-const char* const kWho = "NikonWorkerThread()";
+const char* const kWho = "CameraWorkerThread()";
 
 std::thread workerThread;
 
 // A received message, as the listener queued it.
-unsigned char messageBuffer[kNikonMaxMessage];
+unsigned char messageBuffer[kMaxMessage];
 
 // Set when a download with a queued name failed. The shot stays on the card
 // and, the oldest there, comes again first; it keeps its own name and trigger
@@ -52,7 +52,7 @@ bool takeImageName() {
   if (nameKeptForRetry) return true;  // imageBaseName and the Exif texts still hold it
   platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
   if (!hold.obtained()) {
-    logprintf(currentLogStream, "NikonWorkerThread():: Error getting status mutex\n");
+    logprintf(currentLogStream, "CameraWorkerThread():: Error getting status mutex\n");
     return false;
   }
   std::int32_t length = 0;
@@ -91,9 +91,9 @@ void downloadImage() {
 
 }  // namespace
 
-void startNikonWorker() {
+void startCameraWorker() {
   logprintf(currentLogStream, "%s: Starting Camera Control Thread\n", kWho);
-  cameraHandler = new (std::nothrow) nikonHandler();
+  cameraHandler = new (std::nothrow) CameraHandler();
   bool connected = cameraHandler != nullptr && cameraHandler->connectCamera();
   {
     platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
@@ -112,7 +112,7 @@ void startNikonWorker() {
   nameKeptForRetry = false;
 }
 
-bool runNikonWorkerPass() {
+bool runCameraWorkerPass() {
   if (!getRunning()) {
     logprintf(currentLogStream, "%s: Thread Execution Complete.\n", kWho);
     return false;
@@ -128,10 +128,10 @@ bool runNikonWorkerPass() {
     if (locked) taken = messageQueue->popReceived(messageBuffer, &count);
   }
   // Logged once the message mutex is let go: no routine holds both.
-  if (!locked) logprintf(currentLogStream, "NikonWorkerThread():: Error getting msg mutex\n");
+  if (!locked) logprintf(currentLogStream, "CameraWorkerThread():: Error getting msg mutex\n");
   // The command runs outside the lock, so a slow one never blocks the
   // client sessions.
-  if (taken) processNikonMessage(messageBuffer, count);
+  if (taken) processCommandMessage(messageBuffer, count);
 
   if (!getCameraConnected() || cameraHandler == nullptr) return true;
   const bool asked = cameraHandler->itemSelect();
@@ -144,22 +144,22 @@ bool runNikonWorkerPass() {
   return true;
 }
 
-int NikonWorkerThread() {
-  startNikonWorker();
-  while (runNikonWorkerPass()) {
+int CameraWorkerThread() {
+  startCameraWorker();
+  while (runCameraWorkerPass()) {
   }
-  return kNikonWorkerExitCode;
+  return kCameraWorkerExitCode;
 }
 
-bool startNikonWorkerThread() {
+bool startCameraWorkerThread() {
   try {
-    workerThread = std::thread([] { NikonWorkerThread(); });
+    workerThread = std::thread([] { CameraWorkerThread(); });
   } catch (const std::system_error&) {
     return false;
   }
   return true;
 }
 
-void joinNikonWorkerThread() {
+void joinCameraWorkerThread() {
   if (workerThread.joinable()) workerThread.join();
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "channel/nikon_message.h"
+#include "channel/command_message.h"
 #include "channel/wire.h"
 #include "support/message_bytes.h"
 
@@ -12,7 +12,7 @@ namespace {
 
 using testing_support::Bytes;
 
-Bytes bytesOf(const NikonMessage& message) {
+Bytes bytesOf(const CommandMessage& message) {
   return Bytes(message.bytes(), message.bytes() + message.size());
 }
 
@@ -20,8 +20,8 @@ Bytes hex(const std::string& text) { return testing_support::fromHex(text); }
 
 Bytes int32Payload(std::int32_t value) { return testing_support::int32Bytes(value); }
 
-TEST(NikonMessageTest, NewMessageIsABareHeaderWithTheSignature) {
-  NikonMessage message;
+TEST(CommandMessageTest, NewMessageIsABareHeaderWithTheSignature) {
+  CommandMessage message;
   EXPECT_EQ(hex("01 18 00 00 00 00 00 00 00 00 00 00 00"), bytesOf(message));
   EXPECT_TRUE(message.wellFormed());
 }
@@ -34,36 +34,36 @@ struct WireCase {
   const char* expected;
 };
 
-TEST(NikonMessageTest, BuildsTheDocumentedWireBytes) {
+TEST(CommandMessageTest, BuildsTheDocumentedWireBytes) {
   const WireCase cases[] = {
-      {"interval get", NIKON_MESSAGE_INTERVAL, 0, {}, "01 18 00 00 06 00 00 00 00 00 00 00 00"},
-      {"interval reply", NIKON_MESSAGE_INTERVAL, 0, int32Payload(1000),
+      {"interval get", SKERROW_MESSAGE_INTERVAL, 0, {}, "01 18 00 00 06 00 00 00 00 00 00 00 00"},
+      {"interval reply", SKERROW_MESSAGE_INTERVAL, 0, int32Payload(1000),
        "01 18 00 00 06 00 00 00 00 04 00 00 00 E8 03 00 00"},
-      {"connect set", NIKON_MESSAGE_CONNECT, 1, int32Payload(1),
+      {"connect set", SKERROW_MESSAGE_CONNECT, 1, int32Payload(1),
        "01 18 00 01 02 00 00 00 00 04 00 00 00 01 00 00 00"},
-      {"connect reply", NIKON_MESSAGE_CONNECT, 0, int32Payload(1),
+      {"connect reply", SKERROW_MESSAGE_CONNECT, 0, int32Payload(1),
        "01 18 00 00 02 00 00 00 00 04 00 00 00 01 00 00 00"},
       {"unknown type reply",
-       NIKON_UNKNOWN_TYPE_REPLY,
-       NIKON_ACTION_UNKNOWN_TYPE,
+       SKERROW_UNKNOWN_TYPE_REPLY,
+       SKERROW_ACTION_UNKNOWN_TYPE,
        {},
        "01 18 00 02 03 00 00 00 00 00 00 00 00"},
-      {"negative interval", NIKON_MESSAGE_INTERVAL, 1, int32Payload(-2),
+      {"negative interval", SKERROW_MESSAGE_INTERVAL, 1, int32Payload(-2),
        "01 18 00 01 06 00 00 00 00 04 00 00 00 FE FF FF FF"},
   };
   for (const WireCase& c : cases) {
-    NikonMessage message;
+    CommandMessage message;
     ASSERT_TRUE(message.setMessage(c.type, c.action, c.payload.empty() ? nullptr : c.payload.data(),
                                    static_cast<std::uint32_t>(c.payload.size())));
     EXPECT_EQ(hex(c.expected), bytesOf(message)) << c.name;
   }
 }
 
-TEST(NikonMessageTest, PayloadIsCarriedOnlyBelowTheLimit) {
+TEST(CommandMessageTest, PayloadIsCarriedOnlyBelowTheLimit) {
   const Bytes payload(1400, 0xAB);
   for (std::uint32_t length : {0u, 1u, 1399u, 1400u, 5000u}) {
-    NikonMessage message;
-    ASSERT_TRUE(message.setMessage(NIKON_MESSAGE_FILEPREFIX, 0, payload.data(),
+    CommandMessage message;
+    ASSERT_TRUE(message.setMessage(SKERROW_MESSAGE_FILEPREFIX, 0, payload.data(),
                                    length <= payload.size() ? length : 1400));
     const bool carried = length > 0 && length < 1400;
     EXPECT_EQ(carried ? length + 13 : 13u, message.size()) << length;
@@ -71,12 +71,12 @@ TEST(NikonMessageTest, PayloadIsCarriedOnlyBelowTheLimit) {
   }
 }
 
-TEST(NikonMessageTest, PrefixFieldIsAlways257BytesZeroFilled) {
-  unsigned char field[kNikonTextField];
+TEST(CommandMessageTest, PrefixFieldIsAlways257BytesZeroFilled) {
+  unsigned char field[kTextField];
   std::memset(field, 0xEE, sizeof field);
   buildTextField("AUV_", field, sizeof field);
-  NikonMessage reply;
-  ASSERT_TRUE(reply.setMessage(NIKON_MESSAGE_FILEPREFIX, 0, field, sizeof field));
+  CommandMessage reply;
+  ASSERT_TRUE(reply.setMessage(SKERROW_MESSAGE_FILEPREFIX, 0, field, sizeof field));
   ASSERT_EQ(13u + 257u, reply.size());
   EXPECT_EQ(257u, reply.length());
   Bytes expected = hex("01 18 00 00 07 00 00 00 00 01 01 00 00");
@@ -85,14 +85,14 @@ TEST(NikonMessageTest, PrefixFieldIsAlways257BytesZeroFilled) {
   EXPECT_EQ(expected, bytesOf(reply));
 }
 
-TEST(NikonMessageTest, TextFieldAlwaysKeepsItsTerminator) {
+TEST(CommandMessageTest, TextFieldAlwaysKeepsItsTerminator) {
   unsigned char field[8];
   buildTextField("0123456789", field, sizeof field);
   EXPECT_EQ(std::string("0123456"), std::string(reinterpret_cast<char*>(field)));
   EXPECT_EQ(0, field[7]);
 }
 
-TEST(NikonMessageTest, ReceivedBytesAreReadInPlaceAndBounded) {
+TEST(CommandMessageTest, ReceivedBytesAreReadInPlaceAndBounded) {
   struct Case {
     const char* name;
     const char* bytes;
@@ -118,7 +118,7 @@ TEST(NikonMessageTest, ReceivedBytesAreReadInPlaceAndBounded) {
   };
   for (const Case& c : cases) {
     const Bytes received = hex(c.bytes);
-    NikonMessage request;
+    CommandMessage request;
     request.takeReceived(received.data(), static_cast<std::uint32_t>(received.size()));
     EXPECT_EQ(c.wellFormed, request.wellFormed()) << c.name;
     EXPECT_EQ(c.type, request.type()) << c.name;
@@ -131,8 +131,8 @@ TEST(NikonMessageTest, ReceivedBytesAreReadInPlaceAndBounded) {
   }
 }
 
-TEST(NikonMessageTest, BufferHolderOwnsOnlyWhatItCopied) {
-  NikonMessage::CBufferManager holder;
+TEST(CommandMessageTest, BufferHolderOwnsOnlyWhatItCopied) {
+  CommandMessage::CBufferManager holder;
   unsigned char outside[4] = {1, 2, 3, 4};
   EXPECT_TRUE(holder.setBuffer(outside, 4, false));
   EXPECT_EQ(outside, holder.data);
