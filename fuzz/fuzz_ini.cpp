@@ -120,27 +120,27 @@ std::string checkString(const char* section, const char* key) {
   return std::string(whole.get(), length);
 }
 
-// The integer a text value stands for: blanks, a sign, then decimal digits
-// or "0x" and hexadecimal digits, wrapping at 32 bits.
+// The integer a text value stands for: control characters and blanks, a
+// sign, then decimal digits or "0x", "0o" or "0b" and digits of that base,
+// wrapping at 32 bits.
 int integerOf(const std::string& text) {
   std::size_t i = 0;
-  const auto blank = [](char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-  };
-  while (i < text.size() && blank(text[i])) ++i;
+  while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  std::uint32_t base = 10;
+  if (text.compare(i, 2, "0x") == 0) base = 16;
+  if (text.compare(i, 2, "0o") == 0) base = 8;
+  if (text.compare(i, 2, "0b") == 0) base = 2;
   std::uint32_t value = 0;
-  const bool hex = text.compare(i, 2, "0x") == 0;
-  const int base = hex ? 16 : 10;
-  for (i += hex ? 2 : 0; i < text.size(); ++i) {
+  for (i += base == 10 ? 0 : 2; i < text.size(); ++i) {
     const char c = text[i];
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) break;
-    value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
+    std::uint32_t digit = 99;
+    if (c >= '0' && c <= '9') digit = static_cast<std::uint32_t>(c - '0');
+    if (c >= 'a' && c <= 'z') digit = static_cast<std::uint32_t>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'Z') digit = static_cast<std::uint32_t>(c - 'A' + 10);
+    if (digit >= base) break;
+    value = value * base + digit;
   }
   return static_cast<int>(negative ? 0u - value : value);
 }

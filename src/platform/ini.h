@@ -1,7 +1,14 @@
 // Reading of INI profile files, with the answers of the Windows profile
 // functions: names compared without regard to case, blanks around names and
 // values trimmed, the first matching section and key win, lines starting
-// with ';' are comments, a value in matching quotes loses them.
+// with ';' are comments, a value in matching quotes loses them. Lines end
+// at CR, LF or both; a zero byte ends a name or value; a '[' line without
+// ']' is no header; a key line without '=' reads as missing. A file that
+// starts with a UTF-16 byte-order mark is read as UTF-16 (on POSIX turned
+// into UTF-8).
+//
+// A relative path, a bare file name included, names a file in the working
+// folder on both platforms.
 #pragma once
 
 namespace platform {
@@ -12,9 +19,10 @@ namespace platform {
 // lastSystemError() then tells why (2 for a missing file).
 unsigned iniSectionNames(const char* path, char* out, unsigned size);
 
-// Reads an integer: blanks, an optional sign, then leading decimal digits or
-// 0x and hexadecimal digits; the rest is ignored and the value wraps at 32
-// bits. A missing key or an empty value gives defaultValue.
+// Reads an integer: blanks, an optional sign, then leading decimal digits,
+// or "0x", "0o" or "0b" and hexadecimal, octal or binary digits; the rest is
+// ignored and the value wraps at 32 bits. A missing key or an empty value
+// gives defaultValue.
 int iniGetInt(const char* section, const char* key, int defaultValue, const char* path);
 
 // Copies the key's text, or defaultValue when the key is missing, into out,
