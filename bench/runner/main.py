@@ -16,6 +16,7 @@ import plot
 import procs
 import results
 import saving
+import server_log_rate
 import shots as shot_cache
 import spacing
 import stamping
@@ -96,7 +97,9 @@ def measure(args):
          "with busy round trips")
     sustained_rows, busy = sustained.measure(build, shots, out, quick)
     rows += sustained_rows
-    step("6 picture")
+    step("6 server log: entries per second, flushed and unflushed")
+    rows += server_log_rate.measure(build, out, quick)
+    step("7 picture")
     title = ("Skerrow performance (quick run)" if quick else "Skerrow performance")
     png = plot.draw(out, spacings, idle, busy, title)
     return rows, png

@@ -13,6 +13,8 @@ std::atomic<bool> interruptDone{false};
 
 bool interruptReceived() { return interruptHandled.load(); }
 
+bool interruptFinished() { return interruptDone.load(); }
+
 void onInterrupt() {
   if (interruptHandled.exchange(true)) {
     // The body runs once, but no caller may go on before it has finished:

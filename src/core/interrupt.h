@@ -7,3 +7,7 @@ void onInterrupt();
 
 // True once onInterrupt has run (or is running).
 bool interruptReceived();
+
+// True once onInterrupt has finished. The run is over from then on, also when
+// the routine could not obtain statusMutex to clear the run flag.
+bool interruptFinished();

@@ -13,6 +13,7 @@ int logprintf(std::FILE* stream, const char* format, ...) {
   platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
   if (!hold.obtained()) {
     std::fputs("logprintf():: Error getting status mutex\n", stdout);
+    std::fflush(stdout);
     return -1;
   }
   const platform::UtcTime now = platform::utcNow();
@@ -22,6 +23,10 @@ int logprintf(std::FILE* stream, const char* format, ...) {
   va_start(args, format);
   written += std::vfprintf(stream, format, args);
   va_end(args);
+  // Each entry goes to the operating system while the mutex is still held,
+  // so a killed process or a power cut loses at most the entry being written,
+  // and entries of several threads still never interleave.
+  std::fflush(stream);
   return written;
 }
 
@@ -47,9 +52,17 @@ void WriteFileToLog() {
     return;
   }
   const platform::UtcTime now = platform::utcNow();
-  std::fprintf(file, "%04d %02d %02d %02d %02d %02d %03d %06lu %06lu %s\n", now.year, now.month,
-               now.day, now.hour, now.minute, now.second, now.millisecond,
-               static_cast<unsigned long>(serverStatus.triggerCount),
-               static_cast<unsigned long>(serverStatus.imageCount), savedFileName);
-  std::fclose(file);
+  const int written =
+      std::fprintf(file, "%04d %02d %02d %02d %02d %02d %03d %06lu %06lu %s\n", now.year, now.month,
+                   now.day, now.hour, now.minute, now.second, now.millisecond,
+                   static_cast<unsigned long>(serverStatus.triggerCount),
+                   static_cast<unsigned long>(serverStatus.imageCount), savedFileName);
+  // Closing hands the line to the operating system before the routine
+  // returns. A line that does not get there (a full disk) is reported, not
+  // lost in silence: the image's only record is then its file.
+  const bool closed = std::fclose(file) == 0;
+  if (written < 0 || !closed) {
+    logprintf(currentLogStream, "WriteFileToLog(): ERROR cannot write image log line for [%s].\n",
+              savedFileName);
+  }
 }

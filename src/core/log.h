@@ -19,13 +19,15 @@
 extern std::atomic<std::FILE*> currentLogStream;
 
 // Writes one server-log entry: "[YYYYMMDD HH:MM:SS] " in UTC, then the
-// formatted text (callers end it with "\n"). Waits at most kMutexTimeoutMs
-// for statusMutex, which may already be held by the caller; when it is not
-// obtained the entry is dropped and a fixed error line goes to standard
-// output instead.
+// formatted text (callers end it with "\n"), flushed to the operating system
+// before it returns. Waits at most kMutexTimeoutMs for statusMutex, which may
+// already be held by the caller; when it is not obtained the entry is dropped
+// and a fixed error line goes to standard output instead.
 int logprintf(std::FILE* stream, const char* format, ...) SKERROW_PRINTF(2, 3);
 
 // Appends one line for the image just saved to "<prefix>FileLog.log": the
 // time of writing in UTC to the millisecond, the trigger count, the image
-// count and savedFileName. Camera thread only, after imageCount was advanced.
+// count and savedFileName. The line has reached the operating system when
+// the routine returns; a line that could not be written is reported in the
+// server log. Camera thread only, after imageCount was advanced.
 void WriteFileToLog();

@@ -73,6 +73,14 @@ bool chooseConfigPath(int argc, char** argv) {
 
 bool startUp(int argc, char** argv) {
   if (!createSharedMutex(&statusMutex) || !createSharedMutex(&messageMutex)) return false;
+  // A mouse selection in a console with QuickEdit pauses every write to it,
+  // and with it every thread that logs; an unattended server must not
+  // depend on nobody touching its window. Not worth a stop if it fails.
+  if (!platform::disableConsoleQuickEdit()) {
+    const unsigned long error = platform::lastSystemError();
+    logprintf(currentLogStream, "%s: ERROR cannot switch off the console's QuickEdit mode (%lu)\n",
+              kWho, error);
+  }
   if (!chooseConfigPath(argc, argv)) return false;
   const bool imported = importIniSettings(serverSettings.configFilePath);
   printSettings();
@@ -139,8 +147,7 @@ void shutDown() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Whole lines reach a pipe or a capturing service manager promptly.
-  std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  platform::lineBufferStandardOutput();
   platform::installInterruptRoutine(onInterrupt);
   if (startUp(argc, argv)) runAcceptLoop();
   shutDown();

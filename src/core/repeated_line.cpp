@@ -42,10 +42,10 @@ void RepeatedLine::occurred(const char* format, ...) {
     lastWrittenMs_ = clock_();
     write(text_);
   }
-  // Unsigned difference: right across the tick's wrap.
   if (length > 0 && text_[length - 1] == '\n') text_[length - 1] = '\0';
   if (first) return;
   ++unreported_;
+  // Unsigned difference: right across the tick's wrap.
   if (clock_() - lastWrittenMs_ >= periodMs_) summarise();
 }
 

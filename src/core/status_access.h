@@ -6,7 +6,12 @@
 
 #include <cstdint>
 
-// The run flag; false also when the mutex is not obtained.
+// The run flag. A read that does not obtain the mutex answers the last value
+// read, so that a slow log write (a paused console, a full pipe, a slow disk)
+// holding the mutex cannot end the run; such reads are reported once the
+// mutex is obtained again, in at most one server-log line a minute. False
+// once the interrupt routine has finished, whether or not it could clear the
+// flag.
 bool getRunning();
 bool getAcquisitionActive();
 bool setAcquisitionActive(bool active);

@@ -11,7 +11,20 @@ bool consoleKeyPressed();
 bool stdinIsConsole();
 
 // Arranges for routine to run, on a thread where it may take locks and write
-// the log, when the operator presses Ctrl-C. Returns false on failure.
+// the log, when the operator presses Ctrl-C. A second Ctrl-C, while the
+// first one's shutdown still runs, ends the process at once without an
+// orderly shutdown. Returns false on failure.
 bool installInterruptRoutine(void (*routine)());
+
+// Switches off the console's QuickEdit mode, in which a mouse selection
+// pauses every write to the console (and so the server log) until it is
+// cleared. True when done or when standard input is no console; false, with
+// lastSystemError() telling why, when the mode could not be changed.
+bool disableConsoleQuickEdit();
+
+// Makes standard output hand over each whole line at once, so lines reach a
+// pipe or a capturing service manager promptly. Does nothing where the C
+// runtime has no true line buffering.
+void lineBufferStandardOutput();
 
 }  // namespace platform

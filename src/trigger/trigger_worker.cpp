@@ -167,25 +167,25 @@ void TriggerWorker::driveLasers() {
   }
   // Raising is repeated every pass, so a line that dropped (a device
   // restarted) comes back; lowering happens once, as soon as the flag falls.
-  // A change line is written when the line's state changes, and a failure
-  // line once for each run of failures towards the same state, so an idle
-  // server does not repeat a line ten times a second.
+  // A change line is written when the line's state changes; failures are
+  // summed up, so an idle server does not repeat a line ten times a second.
   if (!wanted && laserLine_ == LaserLine::kLowered) return;
   const int state = wanted ? 1 : 0;
   if (laserPort_ != nullptr && laserPort_->setRTS(wanted)) {
+    laserFailureLine_.ended();
     const LaserLine now = wanted ? LaserLine::kRaised : LaserLine::kLowered;
     if (now != laserLine_) {
       logprintf(currentLogStream, "%s: Changed state of laser power to %d.\n", kWho, state);
     }
     laserLine_ = now;
-    loggedLaserFailure_ = -1;
     return;
   }
-  if (loggedLaserFailure_ != state) {
-    logprintf(currentLogStream, "%s: ERROR failed to change state of laser power to %d.\n", kWho,
-              state);
-    loggedLaserFailure_ = state;
-  }
+  // A failure towards the other state is a new fault: the operator must see
+  // at once that switching off failed too.
+  if (laserFailureState_ != state) laserFailureLine_.ended();
+  laserFailureState_ = state;
+  laserFailureLine_.occurred("%s: ERROR failed to change state of laser power to %d.\n", kWho,
+                             state);
 }
 
 void TriggerWorker::readInterval() {
@@ -238,11 +238,15 @@ void TriggerWorker::trigger() {
               length, kNameSize - 1);
     return;
   }
-  logprintf(currentLogStream, "%s: Next File: %s.jpg\n", kWho, baseName);
+  // The name is logged once it is queued: while the queue stays full its
+  // line is written only now and then, and a pass that logged no name is
+  // then still known to have sent no trigger.
   if (!imageNameQueue->pushImageName(baseName, length, exifDate, subSec)) {
-    logprintf(currentLogStream, "%s: ERROR Cannot Enqueue filename. Queue is full.\n", kWho);
+    queueFullLine_.occurred("%s: ERROR Cannot Enqueue filename. Queue is full.\n", kWho);
     return;
   }
+  queueFullLine_.ended();
+  logprintf(currentLogStream, "%s: Next File: %s.jpg\n", kWho, baseName);
   if (triggerPort_ == nullptr || !triggerPort_->sendTrigger()) {
     // The next image must not take this name: it belongs to no image.
     imageNameQueue->withdrawNewest();

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/repeated_line.h"
 #include "platform/serial.h"
 #include "platform/timer.h"
 #include "trigger/trigger_serial_port.h"
@@ -80,7 +81,13 @@ class TriggerWorker {
   std::int32_t interval_ = 1000;
   std::int64_t dueTime_ = -10000000;  // units of 100 ns, negative: relative
   LaserLine laserLine_ = LaserLine::kLowered;
-  int loggedLaserFailure_ = -1;  // the state whose failure was last logged
+
+  // Faults that last: a laser line that keeps refusing a state, a queue
+  // that stays full while the camera delivers nothing. Each is written once,
+  // then summed up at most once a minute.
+  RepeatedLine laserFailureLine_;
+  int laserFailureState_ = -1;  // the state the current laser fault is about
+  RepeatedLine queueFullLine_;
 
   // Guards the timer pointer against wake() from another thread.
   std::mutex timerLock_;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <regex>
 #include <string>
 
@@ -85,6 +87,19 @@ TEST_F(ImageLogTest, UnopenableLogIsReportedInTheServerLog) {
   WriteFileToLog();
   EXPECT_EQ(std::vector<std::string>{"WriteFileToLog(): ERROR cannot open image log file for "
                                      "writing."},
+            logEntries());
+}
+
+// A full disk: the line is accepted into the stream but cannot be written.
+TEST_F(ImageLogTest, LineThatCannotBeWrittenIsReportedInTheServerLog) {
+  std::error_code failure;
+  std::filesystem::create_symlink("/dev/full", dir_.file("F_FileLog.log"), failure);
+  if (failure || !std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  setPrefix(dir_.file("F_"));
+  setSaved("full.jpg");
+  WriteFileToLog();
+  EXPECT_EQ(std::vector<std::string>{"WriteFileToLog(): ERROR cannot write image log line for "
+                                     "[full.jpg]."},
             logEntries());
 }
 

@@ -26,6 +26,14 @@ TEST_F(LogTest, EntryCarriesTheUtcTimestampPrefixAndNoExtraLineEnd) {
       << text;
 }
 
+// Read through the file, not the stream: what a killed process leaves.
+TEST_F(LogTest, EachEntryHasReachedTheFileWhenTheCallReturns) {
+  logprintf(currentLogStream, "first\n");
+  EXPECT_NE(std::string::npos, testing_support::readTextFile(logPath_).find("] first\n"));
+  logprintf(currentLogStream, "second\n");
+  EXPECT_NE(std::string::npos, testing_support::readTextFile(logPath_).find("] second\n"));
+}
+
 TEST_F(LogTest, EntriesFromSeveralThreadsNeverInterleave) {
   constexpr int kThreads = 4;
   constexpr int kEntries = 300;

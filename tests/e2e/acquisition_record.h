@@ -18,7 +18,7 @@ struct TriggerPass {
   std::size_t line = 0;  // index of its "Sending Trigger after" entry in the log
   double spacingMs = 0;  // the spacing that entry reports
   std::string name;      // the base name of its "Next File" entry
-  bool queued = false;   // false when the queue-full entry followed: no trigger sent
+  bool queued = false;   // false when no Next File entry followed: no trigger sent
 };
 
 std::vector<TriggerPass> triggerPasses(const std::vector<LogLine>& log);

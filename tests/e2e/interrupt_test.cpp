@@ -31,10 +31,11 @@ Printout shownForIni(const RigFolder& rig) {
   return values;
 }
 
+// A second signal during shutdown ends the process at once; that case has a
+// test of its own, with a shutdown that hangs.
 struct StopCase {
   const char* name;
   int signal;
-  int times;  // an operator may press Ctrl-C again while the server stops
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -54,11 +55,6 @@ TEST_P(StopSignalTest, InterruptIsLoggedOnceAndShutdownIsOrderly) {
   ASSERT_TRUE(server.out().waitUntil(holdsRunningServer)) << server.out().text();
 
   ASSERT_TRUE(server.sendSignal(c.signal));
-  for (int i = 1; i < c.times; ++i) {
-    ASSERT_TRUE(server.out().waitFor(kInterruptLine)) << server.out().text();
-    // The server may already be gone; a late signal finds nobody.
-    server.sendSignal(c.signal);
-  }
   ExitStatus status;
   ASSERT_TRUE(server.waitForExit(&status)) << "the server did not stop; it wrote:\n"
                                            << server.out().text();
@@ -76,11 +72,11 @@ TEST_P(StopSignalTest, InterruptIsLoggedOnceAndShutdownIsOrderly) {
   EXPECT_EQ(server.err().text(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    e2e, StopSignalTest,
-    testing::Values(StopCase{"Sigint", SIGINT, 1}, StopCase{"Sigterm", SIGTERM, 1},
-                    StopCase{"SigintTwice", SIGINT, 2}, StopCase{"SigtermTwice", SIGTERM, 2}),
-    [](const testing::TestParamInfo<StopCase>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(e2e, StopSignalTest,
+                         testing::Values(StopCase{"Sigint", SIGINT}, StopCase{"Sigterm", SIGTERM}),
+                         [](const testing::TestParamInfo<StopCase>& param) {
+                           return std::string(param.param.name);
+                         });
 
 // A stop request that arrives while start-up is still under way must still
 // stop the server: the routine that handles it runs only once, so a run flag

@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/console.h"
 
 namespace platform {
@@ -17,11 +20,39 @@ bool consoleKeyPressed() {
 
 bool stdinIsConsole() { return isatty(STDIN_FILENO) == 1; }
 
+// A terminal has no QuickEdit mode: a selection there never pauses output.
+bool disableConsoleQuickEdit() { return true; }
+
+void lineBufferStandardOutput() { std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
+
 namespace {
 
 std::atomic<void (*)()> interruptRoutine{nullptr};
 
 void ignoreSignal(int) {}
+
+void runRoutine() {
+  if (void (*run)() = interruptRoutine.load()) run();
+}
+
+// Ends the process at once with a line on standard error. The line is
+// written on a thread of its own and waited for briefly, so that a paused
+// terminal cannot hold the exit back.
+[[noreturn]] void endAtOnce(int signal) {
+  static const char kLine[] = "Siginthandler: Second stop signal received, ending at once.\n";
+  std::atomic<bool> written{false};
+  try {
+    std::thread([&written] {
+      const ssize_t ignored = write(STDERR_FILENO, kLine, sizeof kLine - 1);
+      (void)ignored;
+      written = true;
+    }).detach();
+  } catch (...) {
+    written = true;
+  }
+  for (int waited = 0; !written && waited < 1000; waited += 10) sleepMs(10);
+  _exit(128 + signal);
+}
 
 }  // namespace
 
@@ -29,9 +60,11 @@ void ignoreSignal(int) {}
 // safe inside a signal handler: a signal arriving while the interrupted thread
 // holds the mutex would deadlock. So SIGINT and SIGTERM are blocked in every
 // thread (the mask is inherited by threads created later; call this first)
-// and one watcher thread takes them with sigwait and runs the routine there,
-// as Windows runs its Ctrl-C handler on a thread of its own. SIGTERM is
-// treated as Ctrl-C so that a service manager's stop shuts down in order.
+// and one watcher thread takes them with sigwait, as Windows runs its Ctrl-C
+// handler on a thread of its own. SIGTERM is treated as Ctrl-C so that a
+// service manager's stop shuts down in order. The routine runs on a thread of
+// its own, so the watcher is free to take a second signal while a shutdown
+// hangs; that one ends the process, as a second Ctrl-C does on Windows.
 bool installInterruptRoutine(void (*routine)()) {
   interruptRoutine.store(routine);
   struct sigaction action {};
@@ -47,10 +80,17 @@ bool installInterruptRoutine(void (*routine)()) {
   if (pthread_sigmask(SIG_BLOCK, &stops, nullptr) != 0) return false;
   try {
     std::thread([stops] {
+      bool first = true;
       for (;;) {
         int signal = 0;
         if (sigwait(&stops, &signal) != 0) continue;
-        if (void (*run)() = interruptRoutine.load()) run();
+        if (!first) endAtOnce(signal);
+        first = false;
+        try {
+          std::thread(runRoutine).detach();
+        } catch (...) {
+          runRoutine();
+        }
       }
     }).detach();
   } catch (...) {

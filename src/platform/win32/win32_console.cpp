@@ -15,6 +15,23 @@ bool stdinIsConsole() {
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
+bool disableConsoleQuickEdit() {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  // No console (a service, a pipe, a file): no selection can pause output.
+  if (input == INVALID_HANDLE_VALUE || input == nullptr || GetConsoleMode(input, &mode) == 0) {
+    return true;
+  }
+  // QuickEdit is only honoured, and only cleared, with the extended flags.
+  const DWORD wanted = (mode & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE)) | ENABLE_EXTENDED_FLAGS;
+  if (wanted == mode) return true;
+  return SetConsoleMode(input, wanted) != 0;
+}
+
+// The runtime's _IOLBF is full buffering; every server-log entry is flushed
+// on its own, and the rest of standard output keeps the runtime's default.
+void lineBufferStandardOutput() {}
+
 namespace {
 
 std::atomic<void (*)()> interruptRoutine{nullptr};
