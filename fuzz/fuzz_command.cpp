@@ -1,21 +1,27 @@
 // Runs one received command message through processCommandMessage, without a
-// camera, on a fresh server state for every input.
+// camera, on a fresh server state for every input; then cuts the same bytes
+// into receives and runs them through a session's RequestFramer.
 //
 // Input: one byte that picks the starting state (bit 0 acquisition on, 1
 // camera connected, 2 lasers on, 3 pretrigger on, 4 the longest prefix,
 // 5 the longest configuration path and trigger port name, 6 the reply
 // direction already full, 7 counts at their maximum), then the bytes as
 // received. After each message the prefix, the status and the reply queued
-// are checked; a violation traps.
+// are checked; a violation traps. The framer must deliver only bytes that
+// arrived, in their order, none of them twice, no more than kMaxMessage at
+// once, and every byte once its partial request has waited out its time;
+// each message it delivers is processed as the camera thread would.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "camera/camera_handler.h"
 #include "channel/command_processing.h"
 #include "channel/message_queue.h"
+#include "channel/request_framer.h"
 #include "channel/command_message.h"
 #include "channel/wire.h"
 #include "core/log.h"
@@ -85,13 +91,14 @@ void startState(std::uint8_t choice) {
 
   unsigned char drop[kMaxMessage];
   std::uint32_t count = 0;
-  while (messageQueue->popReply(drop, &count)) {
+  SessionId session = kNoSession;
+  while (messageQueue->popReply(drop, &count, &session)) {
   }
-  while (messageQueue->popReceived(drop, &count)) {
+  while (messageQueue->popReceived(drop, &count, &session)) {
   }
   if (choice & 0x40) {
     const unsigned char filler[kHeaderLength] = {0x01, 0x18};
-    while (messageQueue->pushReply(filler, sizeof filler)) {
+    while (messageQueue->pushReply(1, filler, sizeof filler)) {
     }
   }
 }
@@ -167,6 +174,52 @@ void checkReply(const unsigned char* reply, std::uint32_t count, std::uint16_t r
   }
 }
 
+std::uint32_t fakeNow = 0;
+std::uint32_t fakeClock() { return fakeNow; }
+
+// Cuts bytes into receives whose sizes the state byte and the position
+// pick, lets the clock run out now and then between them, and checks what
+// the framer delivers.
+void frameReceives(std::uint8_t choice, const unsigned char* bytes, std::uint32_t count) {
+  RequestFramer framer(fakeClock);
+  std::uint32_t consumed = 0;  // input bytes delivered or skipped so far
+  std::uint32_t taken = 0;     // input bytes given to the framer
+  const auto deliver = [&](const unsigned char* message, std::uint32_t size) {
+    check(size > 0 && size <= kMaxMessage);
+    // The message is the input from some point on: only bytes that
+    // arrived, in order, none twice (a request cut at kMaxMessage drops the
+    // bytes behind it, so the point may lie further on).
+    std::uint32_t at = consumed;
+    while (at + size <= taken && std::memcmp(bytes + at, message, size) != 0) ++at;
+    check(at + size <= taken);
+    consumed = at + size;
+    // Run it as the camera thread would, from a block of exactly its size.
+    std::unique_ptr<unsigned char[]> copy(new unsigned char[size]);
+    std::memcpy(copy.get(), message, size);
+    processCommandMessage(copy.get(), size, 1);
+    unsigned char reply[kMaxMessage];
+    std::uint32_t replyCount = 0;
+    SessionId session = kNoSession;
+    while (messageQueue->popReply(reply, &replyCount, &session)) check(session == 1);
+  };
+  std::uint32_t step = 0;
+  while (taken < count) {
+    const std::uint32_t size = 1 + (choice * 31u + step * 17u) % 64u;
+    const std::uint32_t piece = size < count - taken ? size : count - taken;
+    // Each receive in a block of exactly its size.
+    std::unique_ptr<unsigned char[]> receive(new unsigned char[piece]);
+    std::memcpy(receive.get(), bytes + taken, piece);
+    taken += piece;
+    framer.take(receive.get(), piece, deliver);
+    check(framer.pending() <= kMaxMessage);
+    if ((step++ + choice) % 5 == 0) fakeNow += RequestFramer::kJoinWaitMs;
+    framer.expire(deliver);
+  }
+  fakeNow += RequestFramer::kJoinWaitMs;
+  framer.expire(deliver);
+  check(framer.pending() == 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -183,7 +236,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t count = static_cast<std::uint32_t>(size - 1);
   std::unique_ptr<unsigned char[]> bytes(new unsigned char[count == 0 ? 1 : count]);
   if (count != 0) std::memcpy(bytes.get(), data + 1, count);
-  processCommandMessage(bytes.get(), count);
+  processCommandMessage(bytes.get(), count, 1);
 
   // What the request may change, read from the bytes that count.
   const bool wellFormed = count >= 2 && wire::readU16(bytes.get()) == kSignature;
@@ -228,11 +281,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (queued == 1) {
       unsigned char reply[kMaxMessage];
       std::uint32_t replyCount = 0;
-      check(messageQueue->popReply(reply, &replyCount));
+      SessionId session = kNoSession;
+      check(messageQueue->popReply(reply, &replyCount, &session));
+      check(session == 1);
       checkReply(reply, replyCount, type);
     }
   } else {
     check(queued == queuedBefore);
   }
+
+  frameReceives(choice, bytes.get(), count);
   return 0;
 }

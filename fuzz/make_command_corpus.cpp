@@ -1,10 +1,11 @@
 // Writes the seed corpus of fuzz_command into the directory named on the
 // command line: every request type with get and set, good and bad
-// arguments, prefix texts of every awkward length, cut headers and wrong
-// signatures. Each seed is the fuzz target's state byte and then the bytes
-// as received.
+// arguments, prefix texts of every awkward length, cut headers, wrong
+// signatures and streams of several requests. Each seed is the fuzz
+// target's state byte and then the bytes as received.
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -163,6 +164,24 @@ void addDamaged(Writer* w) {
   w->add("over-largest", 0, message(1, 0, Bytes(1464, 0xCD)));
 }
 
+Bytes joined(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+// Several requests in one stream, for the framer's half of the target.
+void addStreams(Writer* w) {
+  const Bytes get = message(9, 0);
+  w->add("stream-three-requests", 0, joined({get, message(6, 1, int32(500)), get}));
+  w->add("stream-length-0-argument-then-request", 0, joined({message(6, 1, int32(500), 0), get}));
+  w->add("stream-length-0-signature-argument", 0, message(6, 1, int32(0x1801), 0));
+  w->add("stream-garbage-after-request", 0, joined({get, {0xFF, 0xFE, 0x00}}));
+  w->add("stream-lone-signature-byte", 0, joined({get, {0x01}}));
+  w->add("stream-huge-length-then-request", 0,
+         joined({message(7, 1, text("A", true), 0x7FFFFFFFu), get}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -175,5 +194,6 @@ int main(int argc, char** argv) {
   addArguments(&writer);
   addPrefixes(&writer);
   addDamaged(&writer);
+  addStreams(&writer);
   return writer.ok() ? 0 : 1;
 }

@@ -11,11 +11,12 @@
 #include "channel/command_processing.h"
 #include "channel/image_name_queue.h"
 #include "channel/message_queue.h"
+#include "channel/request_signal.h"
 #include "core/image_names.h"
 #include "core/log.h"
+#include "core/repeated_line.h"
 #include "core/server_state.h"
 #include "core/status_access.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -25,6 +26,13 @@ std::thread workerThread;
 
 // A received message, as the listener queued it.
 unsigned char messageBuffer[kMaxMessage];
+
+// Lines a lasting camera fault would repeat on every pass: each is written
+// once, then summed up, until the step next succeeds.
+RepeatedLine itemSelectFault;
+RepeatedLine downloadFault;
+RepeatedLine keptNameFault;
+RepeatedLine genericNameFault;
 
 // Set when a download with a queued name failed. The shot stays on the card
 // and, the oldest there, comes again first; it keeps its own name and trigger
@@ -57,7 +65,9 @@ bool takeImageName() {
   }
   std::int32_t length = 0;
   if (!imageNameQueue->popImageName(&length)) {
-    logprintf(currentLogStream, "%s: ERROR: No Image name avaiable, using generic.\n", kWho);
+    // While a download keeps failing, every retry takes the generic name
+    // again: the line is written once for the image, not once per try.
+    genericNameFault.occurred("%s: ERROR: No Image name avaiable, using generic.\n", kWho);
     useGenericName();
     return false;
   }
@@ -71,21 +81,27 @@ bool takeImageName() {
   return true;
 }
 
+void endDownloadFaults() {
+  downloadFault.ended();
+  keptNameFault.ended();
+  genericNameFault.ended();
+}
+
 void downloadImage() {
   const bool named = takeImageName();
   // Only a file that was really saved is reported, counted and logged: a
   // failed save, a failed acquisition or a thumbnail-only item is not.
   if (cameraHandler->itemDownloadDefault() && savedFileRecord.saved) {
     nameKeptForRetry = false;
+    endDownloadFaults();
     logprintf(currentLogStream, "%s: GOT FILE [%s]\n", kWho, savedFileRecord.name);
     ++serverStatus.imageCount;
     WriteFileToLog();
   } else {
-    logprintf(currentLogStream, "%s: Error: failed download image.\n", kWho);
+    downloadFault.occurred("%s: Error: failed download image.\n", kWho);
     nameKeptForRetry = named;
     if (named)
-      logprintf(currentLogStream, "%s: Image name %s kept for the next image.\n", kWho,
-                imageBaseName);
+      keptNameFault.occurred("%s: Image name %s kept for the next image.\n", kWho, imageBaseName);
   }
 }
 
@@ -117,29 +133,43 @@ bool runCameraWorkerPass() {
     logprintf(currentLogStream, "%s: Thread Execution Complete.\n", kWho);
     return false;
   }
-  platform::sleepMs(10);
+  // The pause ends early when a request arrives, so an idle server answers
+  // at once; the pass still runs at least every 10 ms.
+  waitForRequest(10);
 
   std::uint32_t count = 0;
+  SessionId session = kNoSession;
   bool taken = false;
+  bool more = false;
   bool locked = false;
   {
     platform::MutexHold hold(messageMutex, kMutexTimeoutMs);
     locked = hold.obtained();
-    if (locked) taken = messageQueue->popReceived(messageBuffer, &count);
+    if (locked) {
+      taken = messageQueue->popReceived(messageBuffer, &count, &session);
+      more = messageQueue->receivedCount() > 0;
+    }
   }
+  // Requests that arrived together are each taken at the next pass, without
+  // the pause.
+  if (more) signalRequestQueued();
   // Logged once the message mutex is let go: no routine holds both.
   if (!locked) logprintf(currentLogStream, "CameraWorkerThread():: Error getting msg mutex\n");
   // The command runs outside the lock, so a slow one never blocks the
   // client sessions.
-  if (taken) processCommandMessage(messageBuffer, count);
+  if (taken) processCommandMessage(messageBuffer, count, session);
 
   if (!getCameraConnected() || cameraHandler == nullptr) return true;
   const bool asked = cameraHandler->itemSelect();
+  if (asked) itemSelectFault.ended();
   if (cameraHandler->itemCollected) {
     downloadImage();
-  } else if (!asked) {
-    logprintf(currentLogStream, "%s: ERROR: Cannot communicate with the camera for item select.\n",
-              kWho);
+  } else if (asked) {
+    // No image waits: a run of failed tries on one image is over.
+    endDownloadFaults();
+  } else {
+    itemSelectFault.occurred("%s: ERROR: Cannot communicate with the camera for item select.\n",
+                             kWho);
   }
   return true;
 }

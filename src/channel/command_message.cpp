@@ -47,6 +47,7 @@ CommandMessage::CommandMessage() : buffer_(new CBufferManager()) {
 CommandMessage::~CommandMessage() { delete buffer_; }
 
 bool CommandMessage::setHeader() {
+  received_ = 0;
   if (!buffer_->allocate(headerLength)) return false;
   wire::writeU16(buffer_->data, kSignature);
   return true;
@@ -55,6 +56,7 @@ bool CommandMessage::setHeader() {
 bool CommandMessage::setMessage(std::uint16_t messageType, std::uint8_t messageAction,
                                 const void* payload, std::uint32_t payloadLength) {
   const bool carried = payload != nullptr && payloadLength > 0 && payloadLength < payloadLimit;
+  received_ = 0;
   if (!buffer_->allocate(headerLength + (carried ? payloadLength : 0))) return false;
   unsigned char* bytes = buffer_->data;
   wire::writeU16(bytes, kSignature);
@@ -72,6 +74,7 @@ bool CommandMessage::takeReceived(const unsigned char* bytes, std::uint32_t rece
   std::uint64_t claimed = headerLength;
   if (bytes != nullptr && received >= headerLength) claimed += wire::readU32(bytes + 9);
   const std::uint32_t covered = claimed < received ? static_cast<std::uint32_t>(claimed) : received;
+  received_ = bytes != nullptr ? received : 0;
   return buffer_->setBuffer(bytes, covered, false);
 }
 
@@ -91,7 +94,8 @@ std::uint32_t CommandMessage::length() const {
 }
 
 std::int32_t CommandMessage::argument(bool* present) const {
-  const bool carried = buffer_->size >= headerLength + 4;
+  const std::uint32_t available = received_ > buffer_->size ? received_ : buffer_->size;
+  const bool carried = buffer_->data != nullptr && available >= headerLength + 4;
   if (present != nullptr) *present = carried;
   return carried ? static_cast<std::int32_t>(wire::readU32(buffer_->data + headerLength)) : 0;
 }

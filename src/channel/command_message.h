@@ -95,8 +95,9 @@ class CommandMessage {
   std::uint16_t type() const;
   std::uint8_t action() const;
   std::uint32_t length() const;
-  // The 32-bit argument at bytes 13-16; sets *present to whether the holder
-  // carries all four bytes (0 is returned when it does not).
+  // The 32-bit argument at bytes 13-16, read whatever the length field
+  // says as long as the four bytes arrived (or, for a built message, are
+  // held); sets *present to whether they did (0 is returned when not).
   std::int32_t argument(bool* present = nullptr) const;
 
   const unsigned char* bytes() const { return buffer_->data; }
@@ -107,6 +108,9 @@ class CommandMessage {
 
  private:
   CBufferManager* buffer_;
+  // The bytes that arrived, for a received message; the holder may cover
+  // fewer when the length field claims fewer.
+  std::uint32_t received_ = 0;
 };
 
 // Writes text into a zeroed field of width bytes, cut so that a terminating

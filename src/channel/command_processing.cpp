@@ -35,9 +35,9 @@ bool replyText(CommandMessage* reply, std::uint16_t type, const char* text) {
   return reply->setMessage(type, 0, field, sizeof field);
 }
 
-// The 32-bit argument of a set request, when all four bytes arrived. A set
-// request cut short changes nothing rather than act on bytes that were never
-// sent.
+// The 32-bit argument of a set request, from bytes 13-16 whatever the
+// length field says, when all four bytes arrived. A set request cut short
+// changes nothing rather than act on bytes that were never sent.
 bool setArgument(const CommandMessage& request, std::int32_t* argument) {
   if (request.action() != SKERROW_ACTION_SET) return false;
   bool present = false;
@@ -222,7 +222,7 @@ bool dispatch(const CommandMessage& request, CommandMessage* reply) {
 
 }  // namespace
 
-void processCommandMessage(const unsigned char* bytes, std::uint32_t count) {
+void processCommandMessage(const unsigned char* bytes, std::uint32_t count, SessionId session) {
   CommandMessage request;
   CommandMessage reply;
   if (!request.takeReceived(bytes, count) || !request.wellFormed()) {
@@ -235,7 +235,7 @@ void processCommandMessage(const unsigned char* bytes, std::uint32_t count) {
     platform::MutexHold hold(messageMutex, kMutexTimeoutMs);
     if (hold.obtained()) {
       // A full reply direction drops the reply without a word.
-      messageQueue->pushReply(reply.bytes(), reply.size());
+      messageQueue->pushReply(session, reply.bytes(), reply.size());
       queued = true;
     }
   }

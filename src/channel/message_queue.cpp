@@ -5,7 +5,8 @@
 
 MessageQueue* messageQueue = nullptr;
 
-bool MessageQueue::push(std::deque<Entry>* fifo, const unsigned char* bytes, std::uint32_t count) {
+bool MessageQueue::push(std::deque<Entry>* fifo, SessionId session, const unsigned char* bytes,
+                        std::uint32_t count) {
   if (fifo->size() >= kLimit) return false;
   if (count > kMaxMessage) count = kMaxMessage;
   try {
@@ -16,30 +17,35 @@ bool MessageQueue::push(std::deque<Entry>* fifo, const unsigned char* bytes, std
   Entry& entry = fifo->back();
   if (count > 0) std::memcpy(entry.bytes, bytes, count);
   entry.count = count;
+  entry.session = session;
   return true;
 }
 
-bool MessageQueue::pop(std::deque<Entry>* fifo, unsigned char* destination, std::uint32_t* count) {
+bool MessageQueue::pop(std::deque<Entry>* fifo, unsigned char* destination, std::uint32_t* count,
+                       SessionId* session) {
   if (fifo->empty()) return false;
   const Entry& entry = fifo->front();
   std::memcpy(destination, entry.bytes, entry.count);
   *count = entry.count;
+  *session = entry.session;
   fifo->pop_front();
   return true;
 }
 
-bool MessageQueue::pushReceived(const unsigned char* bytes, std::uint32_t count) {
-  return push(&received_, bytes, count);
+bool MessageQueue::pushReceived(SessionId session, const unsigned char* bytes,
+                                std::uint32_t count) {
+  return push(&received_, session, bytes, count);
 }
 
-bool MessageQueue::pushReply(const unsigned char* bytes, std::uint32_t count) {
-  return push(&replies_, bytes, count);
+bool MessageQueue::pushReply(SessionId session, const unsigned char* bytes, std::uint32_t count) {
+  return push(&replies_, session, bytes, count);
 }
 
-bool MessageQueue::popReceived(unsigned char* destination, std::uint32_t* count) {
-  return pop(&received_, destination, count);
+bool MessageQueue::popReceived(unsigned char* destination, std::uint32_t* count,
+                               SessionId* session) {
+  return pop(&received_, destination, count, session);
 }
 
-bool MessageQueue::popReply(unsigned char* destination, std::uint32_t* count) {
-  return pop(&replies_, destination, count);
+bool MessageQueue::popReply(unsigned char* destination, std::uint32_t* count, SessionId* session) {
+  return pop(&replies_, destination, count, session);
 }

@@ -57,6 +57,10 @@ int socketLocalPort(SocketHandle socket);
 int socketPendingError(SocketHandle socket);
 void socketClose(SocketHandle socket);
 
+// Whether a socket can be watched by select(): on POSIX a descriptor at or
+// above FD_SETSIZE cannot.
+bool socketFitsSet(SocketHandle socket);
+
 // The sockets one select() watches: at most 64, as a Windows set holds. On
 // POSIX a descriptor at or above FD_SETSIZE is refused, since FD_SET would
 // write past the set.

@@ -2,8 +2,6 @@
 
 namespace platform {
 
-bool socketFitsSet(SocketHandle socket);  // per platform
-
 bool SocketSet::add(SocketHandle socket) {
   if (contains(socket)) return true;
   if (count_ >= kCapacity || !socketFitsSet(socket)) return false;

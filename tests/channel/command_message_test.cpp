@@ -114,6 +114,8 @@ TEST(CommandMessageTest, ReceivedBytesAreReadInPlaceAndBounded) {
        true, 6, 1, true, 100, 17},
       {"set without its argument", "01 18 00 01 06 00 00 00 00 04 00 00 00", true, 6, 1, false, 0,
        13},
+      {"length 0, argument behind", "01 18 00 01 06 00 00 00 00 00 00 00 00 F4 01 00 00", true, 6,
+       1, true, 500, 13},
       {"one byte", "01", false, 0, 0, false, 0, 1},
   };
   for (const Case& c : cases) {

@@ -46,13 +46,18 @@ class CommandTest : public CoreTest {
     messageQueue = nullptr;
     CoreTest::TearDown();
   }
-  // Runs the bytes and returns the replies queued, as hex lines.
+  // Runs the bytes as a request of session 42 and returns the replies
+  // queued, as hex lines; each must be addressed to that session.
   std::vector<std::string> run(const Bytes& bytes) {
-    processCommandMessage(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    processCommandMessage(bytes.data(), static_cast<std::uint32_t>(bytes.size()), 42);
     std::vector<std::string> replies;
     unsigned char out[kMaxMessage];
     std::uint32_t count = 0;
-    while (messageQueue->popReply(out, &count)) replies.push_back(toHex(Bytes(out, out + count)));
+    SessionId session = kNoSession;
+    while (messageQueue->popReply(out, &count, &session)) {
+      EXPECT_EQ(42u, session);
+      replies.push_back(toHex(Bytes(out, out + count)));
+    }
     return replies;
   }
 };
@@ -101,8 +106,13 @@ TEST_F(CommandTest, EveryTypeAndActionGetsItsReplyAndLogLines) {
        {"01 18 00 00 06 00 00 00 00 04 00 00 00 F4 01 00 00"},
        {"processCommandMessage(): received SKERROW_MESSAGE_INTERVAL ",
         "processCommandMessage(): Interval set to 500."}},
+      {"interval set with length 0 and its argument behind",
+       fromHex("01 18 00 01 06 00 00 00 00 00 00 00 00 F4 01 00 00"),
+       {"01 18 00 00 06 00 00 00 00 04 00 00 00 F4 01 00 00"},
+       {"processCommandMessage(): received SKERROW_MESSAGE_INTERVAL ",
+        "processCommandMessage(): Interval set to 500."}},
       {"interval set without its argument",
-       request(6, 1),
+       fromHex("01 18 00 01 06 00 00 00 00 04 00 00 00 F4 01"),
        {"01 18 00 00 06 00 00 00 00 04 00 00 00 E8 03 00 00"},
        {"processCommandMessage(): received SKERROW_MESSAGE_INTERVAL ",
         "processCommandMessage(): ERROR Set request without its argument."}},
@@ -209,11 +219,12 @@ TEST_F(CommandTest, IntervalReplyKeepsTheLastReadValueWhenTheMutexIsHeld) {
   whileStatusMutexHeldElsewhere(
       [](void* out) {
         const Bytes get = request(6, 0);
-        processCommandMessage(get.data(), static_cast<std::uint32_t>(get.size()));
+        processCommandMessage(get.data(), static_cast<std::uint32_t>(get.size()), 1);
         unsigned char bytes[kMaxMessage];
         std::uint32_t count = 0;
+        SessionId session = kNoSession;
         auto* list = static_cast<std::vector<std::string>*>(out);
-        while (messageQueue->popReply(bytes, &count))
+        while (messageQueue->popReply(bytes, &count, &session))
           list->push_back(toHex(Bytes(bytes, bytes + count)));
       },
       &replies);

@@ -10,38 +10,44 @@
 
 namespace {
 
-TEST(MessageQueueTest, EachDirectionHoldsAHundredInOrder) {
+TEST(MessageQueueTest, EachDirectionHoldsAHundredInOrderWithTheirSessions) {
   MessageQueue queue;
   unsigned char message[kMaxMessage] = {};
   for (int i = 0; i < 100; ++i) {
     message[0] = static_cast<unsigned char>(i);
-    ASSERT_TRUE(queue.pushReceived(message, 1 + i));
-    ASSERT_TRUE(queue.pushReply(message, 2));
+    ASSERT_TRUE(queue.pushReceived(1000 + i, message, 1 + i));
+    ASSERT_TRUE(queue.pushReply(2000 + i, message, 2));
   }
   message[0] = 0xFF;
-  EXPECT_FALSE(queue.pushReceived(message, 1)) << "the 101st must be refused";
-  EXPECT_FALSE(queue.pushReply(message, 1));
+  EXPECT_FALSE(queue.pushReceived(7, message, 1)) << "the 101st must be refused";
+  EXPECT_FALSE(queue.pushReply(7, message, 1));
   unsigned char out[kMaxMessage];
   for (int i = 0; i < 100; ++i) {
     std::uint32_t count = 0;
-    ASSERT_TRUE(queue.popReceived(out, &count));
+    SessionId session = kNoSession;
+    ASSERT_TRUE(queue.popReceived(out, &count, &session));
     EXPECT_EQ(static_cast<std::uint32_t>(1 + i), count);
     EXPECT_EQ(i, out[0]) << "the first hundred stay, in order";
+    EXPECT_EQ(static_cast<SessionId>(1000 + i), session) << "each keeps its own session";
+    ASSERT_TRUE(queue.popReply(out, &count, &session));
+    EXPECT_EQ(static_cast<SessionId>(2000 + i), session);
   }
   std::uint32_t count = 0;
-  EXPECT_FALSE(queue.popReceived(out, &count));
-  EXPECT_EQ(100u, queue.replyCount()) << "the directions are independent";
+  SessionId session = kNoSession;
+  EXPECT_FALSE(queue.popReceived(out, &count, &session));
+  EXPECT_FALSE(queue.popReply(out, &count, &session));
 }
 
 TEST(MessageQueueTest, PoppedMessageHasThePushedCountNotTheClaimedLength) {
   MessageQueue queue;
   // The header claims 4 payload bytes; only the header arrived.
   const unsigned char shortSet[13] = {0x01, 0x18, 0, 1, 6, 0, 0, 0, 0, 4, 0, 0, 0};
-  ASSERT_TRUE(queue.pushReceived(shortSet, sizeof shortSet));
+  ASSERT_TRUE(queue.pushReceived(3, shortSet, sizeof shortSet));
   unsigned char out[kMaxMessage];
   std::memset(out, 0x5A, sizeof out);
   std::uint32_t count = 0;
-  ASSERT_TRUE(queue.popReceived(out, &count));
+  SessionId session = kNoSession;
+  ASSERT_TRUE(queue.popReceived(out, &count, &session));
   EXPECT_EQ(13u, count);
   EXPECT_EQ(0, std::memcmp(shortSet, out, 13));
   EXPECT_EQ(0x5A, out[13]) << "nothing beyond the pushed bytes is written";
@@ -52,8 +58,10 @@ TEST(MessageQueueTest, EmptyPopLeavesTheDestinationAlone) {
   unsigned char out[kMaxMessage];
   std::memset(out, 0x77, sizeof out);
   std::uint32_t count = 1234;
-  EXPECT_FALSE(queue.popReply(out, &count));
+  SessionId session = 99;
+  EXPECT_FALSE(queue.popReply(out, &count, &session));
   EXPECT_EQ(1234u, count);
+  EXPECT_EQ(99u, session);
   EXPECT_EQ(0x77, out[0]);
 }
 

@@ -82,10 +82,24 @@ std::vector<unsigned char> ListenerTest::receive(platform::SocketHandle socket, 
   return got;
 }
 
-void ListenerTest::queueReply(const std::vector<unsigned char>& bytes) {
+void ListenerTest::queueReply(SessionId session, const std::vector<unsigned char>& bytes) {
   platform::MutexHold hold(messageMutex, kMutexTimeoutMs);
   ASSERT_TRUE(hold.obtained());
-  ASSERT_TRUE(messageQueue->pushReply(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+  ASSERT_TRUE(
+      messageQueue->pushReply(session, bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+}
+
+SessionId ListenerTest::takeRequest(std::vector<unsigned char>* bytes) {
+  SessionId session = kNoSession;
+  waitUntil([&] {
+    unsigned char out[kMaxMessage];
+    std::uint32_t count = 0;
+    platform::MutexHold hold(messageMutex, kMutexTimeoutMs);
+    if (!hold.obtained() || !messageQueue->popReceived(out, &count, &session)) return false;
+    bytes->assign(out, out + count);
+    return true;
+  });
+  return session;
 }
 
 std::size_t ListenerTest::receivedWaiting() {

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "channel/message_queue.h"
 #include "platform/socket.h"
 #include "support/core_fixture.h"
 
@@ -25,8 +26,11 @@ class ListenerTest : public CoreTest {
   bool sendAll(platform::SocketHandle socket, const std::vector<unsigned char>& bytes);
   // Receives exactly count bytes, waiting up to a generous deadline.
   std::vector<unsigned char> receive(platform::SocketHandle socket, std::size_t count);
-  void queueReply(const std::vector<unsigned char>& bytes);
+  void queueReply(SessionId session, const std::vector<unsigned char>& bytes);
   std::size_t receivedWaiting();
+  // Waits (generously) for a queued request and takes it: its bytes in
+  // *bytes, its session as the result (kNoSession when none came).
+  SessionId takeRequest(std::vector<unsigned char>* bytes);
   // Waits (generously) until the server log holds count copies of entry.
   bool waitForEntry(const std::string& entry, int count = 1);
   bool waitUntil(const std::function<bool()>& condition);

@@ -119,6 +119,39 @@ TEST(CtlReplyTest, RepliesReadAsOneLine) {
   }
 }
 
+// A reply is shown only as the answer to its own request.
+TEST(CtlReplyTest, OnlyAReplyOfTheRequestsTypeAnswersIt) {
+  const auto ask = [](const char* command) {
+    CtlRequest request;
+    std::string error;
+    EXPECT_TRUE(buildCtlRequest({command}, &request, &error)) << command;
+    return request;
+  };
+  const struct {
+    const char* command;
+    Bytes reply;
+    const char* error;  // nullptr: answers
+  } cases[] = {
+      {"interval", replyWith(SKERROW_MESSAGE_INTERVAL, int32(1000)), nullptr},
+      {"images", replyWith(SKERROW_MESSAGE_INTERVAL, int32(1000)),
+       "the reply is of type 6, not 9 as asked (interval: 1000 ms)"},
+      {"images", replyWith(SKERROW_UNKNOWN_TYPE_REPLY, {}, SKERROW_ACTION_UNKNOWN_TYPE), nullptr},
+      {"lasers", replyWith(SKERROW_MESSAGE_LASERPOWER, int32(1)), nullptr},
+      {"lasers", replyWith(SKERROW_MESSAGE_INIFILE, Bytes(kTextField, 0)), nullptr},
+      {"inifile", replyWith(SKERROW_MESSAGE_LASERPOWER, int32(1)),
+       "the reply is of type 5, not 11 as asked (lasers: 1)"},
+      {"interval", Bytes{0x18, 0x01, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0}, "malformed reply"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    const bool answers = ctlReplyAnswers(ask(c.command), c.reply.data(), c.reply.size(), &error);
+    EXPECT_EQ(c.error == nullptr, answers) << c.command << ": " << error;
+    if (c.error != nullptr) {
+      EXPECT_EQ(c.error, error);
+    }
+  }
+}
+
 // The server's listener with a stand-in for command processing: the test
 // moves each request from the received queue to the reply queue.
 class CtlServerTest : public ListenerTest {
@@ -128,10 +161,11 @@ class CtlServerTest : public ListenerTest {
       while (!stop_) {
         unsigned char request[kMaxMessage];
         std::uint32_t count = 0;
+        SessionId session = kNoSession;
         bool got = false;
         {
           platform::MutexHold hold(messageMutex, kMutexTimeoutMs);
-          got = hold.obtained() && messageQueue->popReceived(request, &count);
+          got = hold.obtained() && messageQueue->popReceived(request, &count, &session);
         }
         if (!got) {
           platform::sleepMs(1);
@@ -143,7 +177,7 @@ class CtlServerTest : public ListenerTest {
                                 ? replyWith(SKERROW_MESSAGE_INTERVAL, int32(1000))
                                 : replyWith(SKERROW_UNKNOWN_TYPE_REPLY, {}, 2);
         platform::MutexHold hold(messageMutex, kMutexTimeoutMs);
-        messageQueue->pushReply(reply.data(), static_cast<std::uint32_t>(reply.size()));
+        messageQueue->pushReply(session, reply.data(), static_cast<std::uint32_t>(reply.size()));
       }
     });
   }

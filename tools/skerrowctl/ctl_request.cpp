@@ -171,6 +171,22 @@ std::string describeCtlReply(const unsigned char* bytes, std::size_t size, bool*
   return name + ": reply without the expected payload";
 }
 
+bool ctlReplyAnswers(const CtlRequest& request, const unsigned char* bytes, std::size_t size,
+                     std::string* error) {
+  bool unknown = false;
+  const std::string line = describeCtlReply(bytes, size, &unknown);
+  if (size < kHeaderLength || wire::readU16(bytes) != kSignature) {
+    *error = "malformed reply";
+    return false;
+  }
+  const std::uint16_t type = wire::readU16(bytes + 4);
+  if (unknown || type == request.type) return true;
+  if (request.type == SKERROW_MESSAGE_LASERPOWER && type == SKERROW_MESSAGE_INIFILE) return true;
+  *error = "the reply is of type " + std::to_string(type) + ", not " +
+           std::to_string(request.type) + " as asked (" + line + ")";
+  return false;
+}
+
 std::string hexBytes(const unsigned char* bytes, std::size_t size) {
   std::string text;
   char two[4];

@@ -23,5 +23,12 @@ bool buildCtlRequest(const std::vector<std::string>& words, CtlRequest* request,
 // when the server did not know the requested type.
 std::string describeCtlReply(const unsigned char* bytes, std::size_t size, bool* unknown);
 
+// Whether the reply answers the request: well formed and of the request's
+// type, or the server's answer to a type it does not know. The laser command
+// is also answered by a configuration-file reply (type 11), as the server
+// has always done. On false puts a one-line reason in *error.
+bool ctlReplyAnswers(const CtlRequest& request, const unsigned char* bytes, std::size_t size,
+                     std::string* error);
+
 // "01 18 00 ..." for --hex.
 std::string hexBytes(const unsigned char* bytes, std::size_t size);

@@ -30,7 +30,8 @@ const char* const kUsage =
     "  raw TYPE ACTION [INT32]      any request\n"
     "  watch                        image and trigger counts every second until Ctrl-C\n"
     "\n"
-    "Exit status: 0 on a reply, 2 when the server did not know the type, 1 on no reply.\n";
+    "Exit status: 0 on a reply, 2 when the server did not know the type, 1 on no reply\n"
+    "or on a reply that does not answer the request.\n";
 
 std::atomic<bool> stopWatching{false};
 void onWatchInterrupt() { stopWatching = true; }
@@ -98,6 +99,12 @@ int ask(CtlConnection* connection, const Options& options, const CtlRequest& req
   if (options.hex) {
     std::printf("sent:     %s\n", hexBytes(sent.data(), sent.size()).c_str());
     std::printf("received: %s\n", hexBytes(reply.data(), reply.size()).c_str());
+  }
+  // A reply to another request (another client's, or an earlier one of
+  // this connection) is never shown as the answer to this one.
+  if (!ctlReplyAnswers(request, reply.data(), reply.size(), &error)) {
+    std::fprintf(stderr, "skerrowctl: %s\n", error.c_str());
+    return 1;
   }
   bool unknown = false;
   *line = describeCtlReply(reply.data(), reply.size(), &unknown);
