@@ -30,6 +30,6 @@ def measure(build, run_dir):
     p50, p99, worst = round_trip.summary(ms)
     return [
         results.Row(PART, f"idle, {len(ms)} requests: p50", p50, "ms"),
-        results.below(PART, f"idle, {len(ms)} requests: p99", p99, "ms", 15),
+        results.below(PART, f"idle, {len(ms)} requests: p99", p99, "ms", 2),
         results.Row(PART, f"idle, {len(ms)} requests: max", worst, "ms"),
     ], ms
