@@ -22,10 +22,11 @@ MARKS = re.compile(r"[oc]+(?=\[\d{8} )")
 class ServerLog:
     def __init__(self, path):
         self.sending = 0
-        self.queue_full = 0
+        self.queue_full = 0  # "Queue is full." lines: rate-limited, so not one per pass
+        self.skipped = 0  # trigger passes that queued no name (no "Next File" entry)
         self.withdrawn = 0
         self.generic = 0
-        self.queued = []  # names of "Next File" entries not refused by a full queue
+        self.queued = []  # names of "Next File" entries not withdrawn again
         self.saved = []  # names of "GOT FILE" entries
         self.last_stamped = None
         self.after_last_stamped = []
@@ -46,24 +47,26 @@ class ServerLog:
                 self.last_stamped = text
                 self.after_last_stamped = []
                 if text.startswith(SENDING):
+                    # A pass that logged no name queued none and sent nothing.
+                    self.skipped += 1 if pass_open else 0
                     self.sending += 1
                     pass_open = True
                 elif text.startswith(NEXT_FILE) and pass_open:
                     name = text[len(NEXT_FILE):]
                     self.queued.append(name[:-4] if name.endswith(".jpg") else name)
                     pass_open = False
-                elif text in (QUEUE_FULL, WITHDRAWN):
-                    # The name of the pass just logged goes to no image.
-                    if text == QUEUE_FULL:
-                        self.queue_full += 1
-                    else:
-                        self.withdrawn += 1
+                elif text.startswith(QUEUE_FULL):
+                    self.queue_full += 1
+                elif text == WITHDRAWN:
+                    # The name just queued goes to no image.
+                    self.withdrawn += 1
                     if self.queued:
                         self.queued.pop()
                 elif text.startswith(GOT_FILE) and text.endswith("]"):
                     self.saved.append(text[len(GOT_FILE):-1])
                 elif text == GENERIC:
                     self.generic += 1
+        self.skipped += 1 if pass_open else 0
 
 
 def _first_difference(queued, saved):
@@ -77,12 +80,14 @@ def accounting(log, rig_triggers, run):
     """The checks that every trigger is accounted for and no image is lost
     or overwritten, as (name, passed, detail)."""
     checks = []
-    skipped_ok = log.sending == rig_triggers + log.queue_full
+    skipped_ok = log.sending == rig_triggers + log.skipped + log.withdrawn
+    skipped_ok = skipped_ok and (log.skipped == 0) == (log.queue_full == 0)
     checks.append((
         "every trigger is a saved image or a logged skip",
         rig_triggers == len(log.saved) and skipped_ok,
         f"rig triggers {rig_triggers}, GOT FILE {len(log.saved)}; 'Sending Trigger after' "
-        f"{log.sending} = rig triggers {rig_triggers} + 'Queue is full.' {log.queue_full}"
+        f"{log.sending} = rig triggers {rig_triggers} + passes without a name {log.skipped} "
+        f"('Queue is full.' lines {log.queue_full})"
         f"{'' if skipped_ok else ' DOES NOT HOLD'}"
         + (f"; {log.withdrawn} triggers not sent" if log.withdrawn else "")))
     paired = [name + ".jpg" for name in log.queued] == log.saved

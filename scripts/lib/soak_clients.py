@@ -137,25 +137,36 @@ class IdlePhase(threading.Thread):
         self._probe_after()
 
     def _probe_after(self):
-        sock = soak_net.connect(self.port)
-        if sock is None:
-            self.served_after = False
-            return
+        sock = None
         stream = soak_net.new_stream()
         before = self.board.count(FILEPREFIX)
         asked = time.monotonic()
         end = asked + self.PROBE_DEADLINE_S
-        # Asked again now and then: a request can be dropped by a full queue.
+        # Asked again now and then: a request can be dropped by a full queue,
+        # and a connection made while the server still holds the closing
+        # idle ones is closed at once as one too many.
         while time.monotonic() < end and self.served_after is None:
+            if sock is None:
+                sock = soak_net.connect(self.port)
+                stream = soak_net.new_stream()
+                if sock is None:
+                    time.sleep(0.1)
+                    continue
             try:
                 sock.sendall(request(FILEPREFIX))
             except OSError:
-                break
+                soak_net.close(sock)
+                sock = None
+                continue
             for _ in range(30):
-                soak_net.drain(sock, stream, self.board)
+                open_still = soak_net.drain(sock, stream, self.board)
                 if self.board.wait_above(FILEPREFIX, before, 0.1) is not None:
                     self.served_after = True
                     self.served_after_s = time.monotonic() - asked
+                    break
+                if not open_still:
+                    soak_net.close(sock)
+                    sock = None
                     break
         if self.served_after is None:
             self.served_after = False
