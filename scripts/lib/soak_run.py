@@ -92,6 +92,7 @@ class Soak:
     def _start_server(self):
         env = dict(os.environ)
         env.update({"SKERROW_CAM_CARD": os.path.join(self.run, "card"),
+                    "SKERROW_CAM_ASYNC": "1",
                     "SKERROW_CAM_CHUNK": CHUNK,
                     "SKERROW_CAM_UNPLUG_FILE": os.path.join(self.run, "unplug-now")})
         self.server = soak_procs.start([self.binary("skerrow"), "Skerrow.ini"], self.run, "server",
@@ -347,7 +348,7 @@ class Soak:
         self.checks.append(soak_checks.shutdown_check(status, log))
         self.figures.append(
             f"acquisition: {rig.get('trigger', 0)} rig triggers, {rig.get('shot', 0)} shots, "
-            f"{rig.get('error', 0)} rig errors, {len(log.saved)} images saved, {log.queue_full} "
+            f"{rig.get('error', 0)} rig errors, {len(log.saved)} images saved, {log.skipped} "
             f"triggers skipped on a full name queue; rig {soak_checks.described(rig_status)}; "
             f"server log {log.lines} lines")
         for line in self.figures:

@@ -15,6 +15,10 @@ bool isShotName(const std::string& name) {
   return !name.empty() && name[0] != '.' && !endsWith(".tmp") && !endsWith(".part");
 }
 
+std::string undeliverableMarker(const std::string& shotName) {
+  return "." + shotName + ".undeliverable";
+}
+
 bool Card::present(const std::string& folder) {
   std::error_code error;
   return !folder.empty() && fs::is_directory(fs::path(folder), error);

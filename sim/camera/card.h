@@ -46,4 +46,8 @@ class Card {
 // ending in ".tmp" or ".part" are files still being written.
 bool isShotName(const std::string& name);
 
+// The name of the file beside a shot that marks it as one the camera cannot
+// deliver: ".NAME.undeliverable" (a name isShotName skips).
+std::string undeliverableMarker(const std::string& shotName);
+
 }  // namespace sim

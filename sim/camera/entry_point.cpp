@@ -1,4 +1,7 @@
 // The entry point of the stand-in module. Only result codes leave it.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "camera/module_api.h"
@@ -38,9 +41,16 @@ std::int32_t StandInEntryPoint(ModuleObject* object, std::uint32_t command, std:
       return finishAlone(object, command, parameter, dataType, data, completion, completionRef,
                          result);
     }
-    if (camera == nullptr)
+    if (camera == nullptr) {
+      // The module object is closed; with it went the settings, so the
+      // strict switch is read here again.
+      const char* strict = std::getenv("SKERROW_CAM_STRICT");
+      if (strict != nullptr && std::strcmp(strict, "1") == 0)
+        std::fprintf(stderr, "Type0001.md3 (stand-in): command %u on a closed object refused.\n",
+                     command);
       return finishAlone(object, command, parameter, dataType, data, completion, completionRef,
                          MODULE_RESULT_INVALID);
+    }
     const std::int32_t result =
         camera->call(object, command, parameter, dataType, data, completion, completionRef);
     // The module object was closed: drop the camera once no call is under way.

@@ -75,7 +75,8 @@ bool readSettings(Settings* s) {
   if (const char* unplug = value("SKERROW_CAM_UNPLUG_FILE")) s->unplugFile = unplug;
   bool keep = false;
   const bool ok = number("SKERROW_CAM_CHUNK", &s->chunkSize, nullptr, 1u, 0x7FFFFFFFu) &&
-                  flag("SKERROW_CAM_ASYNC", &s->async) && number("SKERROW_CAM_RATE", &s->rate) &&
+                  flag("SKERROW_CAM_ASYNC", &s->async) && flag("SKERROW_CAM_STRICT", &s->strict) &&
+                  number("SKERROW_CAM_RATE", &s->rate) &&
                   number("SKERROW_CAM_DATA_TYPES", &s->dataTypes, nullptr, 1u, 9u) &&
                   flag("SKERROW_CAM_RAW_THUMBNAIL", &s->rawThumbnail) &&
                   flag("SKERROW_CAM_NO_REMOVE_FLAG", &keep) &&

@@ -25,7 +25,8 @@ struct Settings {
   std::uint32_t failTransfers = 1;  // SKERROW_CAM_FAIL_TRANSFERS
   bool uiRequest = false;           // SKERROW_CAM_UI_REQUEST given
   std::uint32_t uiRequestType = 0;
-  std::string trace;  // SKERROW_CAM_TRACE
+  std::string trace;    // SKERROW_CAM_TRACE
+  bool strict = false;  // SKERROW_CAM_STRICT
 };
 
 // Reads every variable. Returns false, with a line on standard error naming

@@ -67,9 +67,11 @@ std::int32_t SimCamera::call(ModuleObject* object, std::uint32_t command, std::u
   SimObject* target = finished_ ? nullptr : find(object);
   trace_.line("call %s %u 0x%X %u", label(target, name), command, parameter, dataType);
   std::function<bool(std::int32_t*)> work;
+  const bool refused = settings_.strict && refusedStrictly(object, target, command, dataType);
   const std::int32_t result =
-      target != nullptr ? dispatch(target, object, command, parameter, dataType, data, &work)
-                        : MODULE_RESULT_INVALID;
+      target != nullptr && !refused
+          ? dispatch(target, object, command, parameter, dataType, data, &work)
+          : MODULE_RESULT_INVALID;
   if (completion != nullptr) {
     Job job = {object, command, parameter, dataType, data, completion, completionRef, work};
     if (result != MODULE_RESULT_OK || !job.step) {
@@ -80,7 +82,9 @@ std::int32_t SimCamera::call(ModuleObject* object, std::uint32_t command, std::u
     }
     // Every command given a completion procedure gets exactly one call of
     // it, failures included, so that a waiting caller is always released.
-    if (settings_.async && !finished_)
+    // A strict refusal completes at once: the caller may be waiting on an
+    // object that can no longer be processed.
+    if (settings_.async && !finished_ && !refused)
       jobs_.push_back(std::move(job));
     else
       runJob(std::move(job));
@@ -212,6 +216,7 @@ std::int32_t SimCamera::openChild(SimObject* parent, std::uint32_t id, std::uint
   descriptor->moduleData = id;
   descriptor->refModule = child.get();
   objects_[descriptor] = std::move(child);
+  closed_.erase(descriptor);
   // The program now knows these shots; only later ones are announced.
   if (type == MODULE_OBJECT_SOURCE)
     for (Shot& shot : card_.shots()) shot.announced = true;
@@ -237,6 +242,17 @@ std::int32_t SimCamera::closeObject(SimObject* object) {
   }
   const bool module = object->type == MODULE_OBJECT_MODULE;
   ModuleObject* descriptor = object->descriptor;
+  if (settings_.strict) {
+    // Only the latest are kept, so that a long run does not grow: an older
+    // one is still refused, under the label "?".
+    char name[48];
+    closed_[descriptor] = label(object, name);
+    closedOrder_.push_back(descriptor);
+    if (closedOrder_.size() > kClosedKept) {
+      closed_.erase(closedOrder_.front());
+      closedOrder_.pop_front();
+    }
+  }
   descriptor->refModule = nullptr;
   objects_.erase(descriptor);
   if (module) {
@@ -429,6 +445,7 @@ void SimCamera::scan(bool announce) {
   if (present != announcedAttached_) {
     announcedAttached_ = present;
     if (SimObject* module = moduleObject()) {
+      if (!present) markRemoved(module, SOURCE_ID);
       fireEvent(module, present ? MODULE_EVENT_ADD_CHILD : MODULE_EVENT_REMOVE_CHILD, SOURCE_ID);
     }
     if (!present) return;
@@ -449,6 +466,7 @@ void SimCamera::scan(bool announce) {
   for (std::uint32_t id : removed) {
     source = finished_ ? nullptr : findChild(moduleObject(), SOURCE_ID);
     if (source == nullptr) return;
+    markRemoved(source, id);
     fireEvent(source, MODULE_EVENT_REMOVE_CHILD, id);
   }
   for (std::uint32_t id : added) {
@@ -479,8 +497,10 @@ SimObject* SimCamera::find(ModuleObject* descriptor) {
 
 SimObject* SimCamera::findChild(const SimObject* parent, std::uint32_t id) {
   if (parent == nullptr) return nullptr;
+  // A removed child the program still holds open is not the one by that ID
+  // now: a camera plugged back is a new object.
   for (auto& [descriptor, object] : objects_)
-    if (object->parent == parent && object->id == id) return object.get();
+    if (object->parent == parent && object->id == id && !object->removed) return object.get();
   return nullptr;
 }
 

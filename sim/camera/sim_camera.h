@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -33,7 +34,12 @@ struct SimObject {
   CallbackRecord event = {};
   CallbackRecord data = {};
   CallbackRecord uiRequest = {};
+  // Its removal (or an ancestor's) was announced: the camera was unplugged,
+  // or the shot left the card.
+  bool removed = false;
 };
+
+struct TransferState;
 
 class SimCamera {
  public:
@@ -82,6 +88,8 @@ class SimCamera {
   std::int32_t getChildrenArray(SimObject* object, std::uint32_t dataType, void* data);
   std::function<bool(std::int32_t*)> enumerateChildren(SimObject* object);
   std::int32_t startAcquire(SimObject* object, std::function<bool(std::int32_t*)>* work);
+  // One step of a delivery: true when it is over, with its result.
+  bool deliver(TransferState* state, std::int32_t* result);
   std::uint32_t askUser();
 
   std::vector<CapabilityInfo> capabilities(const SimObject* object) const;
@@ -94,7 +102,13 @@ class SimCamera {
   void scan(bool announce);
   void fireEvent(SimObject* object, std::uint32_t event, std::uint32_t data);
   bool cameraGone(const SimObject* object) const;
-
+  // Marks the child of parent with this ID, and everything below it, as
+  // removed.
+  void markRemoved(const SimObject* parent, std::uint32_t id);
+  // Strict mode: whether the command on target (nullptr: not open) is
+  // refused; when it is, says so on standard error and in the trace.
+  bool refusedStrictly(ModuleObject* descriptor, const SimObject* target, std::uint32_t command,
+                       std::uint32_t dataType);
   SimObject* find(ModuleObject* descriptor);
   SimObject* findChild(const SimObject* parent, std::uint32_t id);
   SimObject* moduleObject();
@@ -104,6 +118,11 @@ class SimCamera {
   Trace trace_;
   Card card_;
   std::map<ModuleObject*, std::unique_ptr<SimObject>> objects_;
+  // Trace labels of the descriptors closed, until one is opened again.
+  // Strict mode only, the latest kClosedKept.
+  static constexpr std::size_t kClosedKept = 1024;
+  std::map<ModuleObject*, std::string> closed_;
+  std::deque<ModuleObject*> closedOrder_;
   std::deque<Job> jobs_;
   int depth_ = 0;
   bool finished_ = false;

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -19,11 +20,14 @@ constexpr std::uint32_t THUMB_WIDTH = 160;
 constexpr std::uint32_t THUMB_HEIGHT = 120;
 constexpr std::uint32_t THUMB_ROW_BYTES = THUMB_WIDTH * 3;
 
+}  // namespace
+
 struct TransferState {
   ModuleObject* descriptor = nullptr;
   std::uint32_t itemId = 0;
-  bool image = false;  // the image data object (its delivery takes the shot off the card)
-  bool raw = false;    // ImageDataInfo instead of FileDataInfo
+  bool image = false;          // the image data object (its delivery takes the shot off the card)
+  bool raw = false;            // ImageDataInfo instead of FileDataInfo
+  bool undeliverable = false;  // the shot's marker is on the card
   std::uint32_t type = 0;
   std::uint32_t fileDataType = MODULE_FILE_OTHER;
   std::vector<unsigned char> bytes;
@@ -31,6 +35,8 @@ struct TransferState {
   bool started = false;
   std::chrono::steady_clock::time_point start;
 };
+
+namespace {
 
 // True, once, for each time the control file is made: it is taken away so
 // that the next unplug needs a new one.
@@ -90,6 +96,9 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
     state->image = true;
     state->type = MODULE_DATA_FILE | MODULE_DATA_IMAGE;
     state->fileDataType = fileDataTypeFor(shot->name);
+    std::error_code error;
+    state->undeliverable = std::filesystem::exists(
+        std::filesystem::path(settings_.card) / undeliverableMarker(shot->name), error);
     std::ifstream in(settings_.card + "/" + shot->name, std::ios::binary);
     if (!in) return MODULE_RESULT_DELIVERY_FAILED;
     state->bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -107,8 +116,17 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
     state->bytes.insert(state->bytes.end(), pixels.begin(), pixels.end());
   }
 
-  *work = [this, state](std::int32_t* result) {
-    TransferState& s = *state;
+  *work = [this, state](std::int32_t* result) { return deliver(state.get(), result); };
+  return MODULE_RESULT_OK;
+}
+
+bool SimCamera::deliver(TransferState* state, std::int32_t* result) {
+  TransferState& s = *state;
+  const std::size_t total = s.bytes.size();
+  // In asynchronous mode each processing call delivers every chunk whose
+  // time has come (all of them without a rate), as a module that gathers a
+  // burst from the camera per call does; synchronous delivery waits for each.
+  for (;;) {
     SimObject* target = find(s.descriptor);
     if (target == nullptr) {
       *result = MODULE_RESULT_CANCELLED;
@@ -142,7 +160,7 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
       return true;
     }
     if ((settings_.unplug && !unplugDone_ && s.offset >= settings_.unplugAfter) ||
-        (s.image && s.offset > 0 && s.offset >= s.bytes.size() / 2 &&
+        (s.image && s.offset > 0 && s.offset >= total / 2 &&
          takeUnplugFile(settings_.unplugFile))) {
       // Announced as the camera's removal by the next processing call.
       unplugDone_ = true;
@@ -151,16 +169,24 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
       *result = MODULE_RESULT_DEVICE_GONE;
       return true;
     }
+    // An undeliverable image fails after its first chunk, which is never
+    // the whole image.
+    if (s.undeliverable && (s.offset > 0 || total <= 1)) {
+      trace_.line("undeliverable %lu", static_cast<unsigned long>(s.offset));
+      *result = MODULE_RESULT_DELIVERY_FAILED;
+      return true;
+    }
     if (settings_.rate > 0) {
       const auto due =
           s.start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                         std::chrono::duration<double>(static_cast<double>(s.offset) /
                                                       static_cast<double>(settings_.rate)));
+      if (settings_.async && std::chrono::steady_clock::now() < due) return false;
       std::this_thread::sleep_until(due);
     }
 
-    const std::size_t total = s.bytes.size();
     std::size_t length = std::min<std::size_t>(settings_.chunkSize, total - s.offset);
+    if (s.undeliverable) length = std::min(length, total - 1);
     FileDataInfo file = {};
     ImageDataInfo raw = {};
     void* info = &file;
@@ -205,14 +231,13 @@ std::int32_t SimCamera::startAcquire(SimObject* object, std::function<bool(std::
     }
     s.offset += length;
     if (SimObject* again = find(s.descriptor)) callProgress(again, 1, 0);
-    if (s.offset < total) return false;
+    if (s.offset < total) continue;
     if (s.image) {
-      if (Shot* delivered_shot = card_.find(s.itemId)) delivered_shot->delivered = true;
+      if (Shot* deliveredShot = card_.find(s.itemId)) deliveredShot->delivered = true;
     }
     *result = MODULE_RESULT_OK;
     return true;
-  };
-  return MODULE_RESULT_OK;
+  }
 }
 
 std::uint32_t SimCamera::askUser() {

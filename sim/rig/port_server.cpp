@@ -1,6 +1,7 @@
 #include "rig/port_server.h"
 
 #include <cstdio>
+#include <thread>
 #include <utility>
 
 namespace rig {
@@ -58,20 +59,25 @@ PortSettings PortServer::settings() const {
   return settings_;
 }
 
-bool PortServer::start(int port) {
+bool PortServer::listenOn(int port, bool report) {
   listener_ = platform::socketOpenTcp();
   if (listener_ == platform::kNoSocket) {
-    std::fprintf(stderr, "skerrow-rig: cannot make a socket for port %d\n", port);
+    if (report) std::fprintf(stderr, "skerrow-rig: cannot make a socket for port %d\n", port);
     return false;
   }
   platform::socketAllowQuickRebind(listener_);
   if (!platform::socketBind(listener_, "127.0.0.1", port) || !platform::socketListen(listener_)) {
-    std::fprintf(stderr, "skerrow-rig: cannot listen on 127.0.0.1:%d\n", port);
+    if (report) std::fprintf(stderr, "skerrow-rig: cannot listen on 127.0.0.1:%d\n", port);
     platform::socketClose(listener_);
     listener_ = platform::kNoSocket;
     return false;
   }
   platform::socketSetNonBlocking(listener_);
+  return true;
+}
+
+bool PortServer::start(int port) {
+  if (!listenOn(port, true)) return false;
   port_ = platform::socketLocalPort(listener_);
   try {
     thread_ = std::thread(&PortServer::run, this);
@@ -82,6 +88,37 @@ bool PortServer::start(int port) {
     return false;
   }
   return true;
+}
+
+void PortServer::unplug(std::chrono::milliseconds away) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  unplugAsked_ = true;
+  awayUntil_ = std::chrono::steady_clock::now() + away;
+}
+
+bool PortServer::unplugAsked() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return unplugAsked_;
+}
+
+void PortServer::stayAway() {
+  platform::socketClose(listener_);
+  listener_ = platform::kNoSocket;
+  if (handlers_.onLine) handlers_.onLine(false);
+  while (!stop_) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      // Unplugs that come while away only move the time of return.
+      unplugAsked_ = false;
+      if (std::chrono::steady_clock::now() >= awayUntil_) break;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(kPollUs));
+  }
+  // The same port again; should another program have taken it meanwhile,
+  // it is tried again each poll interval, with one line said.
+  for (bool report = true; !stop_ && !listenOn(port_, report); report = false)
+    std::this_thread::sleep_for(std::chrono::microseconds(kPollUs));
+  if (listener_ != platform::kNoSocket && handlers_.onLine) handlers_.onLine(true);
 }
 
 void PortServer::stop() {
@@ -95,6 +132,10 @@ void PortServer::stop() {
 
 void PortServer::run() {
   while (!stop_) {
+    if (unplugAsked()) {
+      stayAway();
+      continue;
+    }
     platform::SocketSet readSet;
     readSet.add(listener_);
     if (platform::socketSelect(&readSet, nullptr, kPollUs) <= 0) continue;
@@ -113,7 +154,7 @@ void PortServer::serve(platform::SocketHandle client) {
   tn::Parser parser;
   std::vector<tn::Event> events;
   std::uint8_t buffer[4096];
-  while (!stop_) {
+  while (!stop_ && !unplugAsked()) {
     platform::SocketSet readSet;
     readSet.add(client);
     // A second client is refused while one is served: a serial port has

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,9 @@ class PortServer {
     std::function<void(const std::uint8_t* data, std::size_t size)> onData;
     // Every SET-CONTROL RTS ON (true) or OFF (false). Server thread.
     std::function<void(bool on)> onRts;
+    // The port went away (false) after unplug(), or is served again (true).
+    // Server thread.
+    std::function<void(bool up)> onLine;
   };
 
   explicit PortServer(Handlers handlers);
@@ -47,6 +51,11 @@ class PortServer {
   bool start(int port);
   // Ends the thread within one poll interval and closes the sockets.
   void stop();
+  // Unplugs the port as a pulled cable does: the client's connection and the
+  // listening socket are closed within one poll interval, and the same port
+  // is served again once away has passed. An unplug while the port is away
+  // restarts its time away.
+  void unplug(std::chrono::milliseconds away);
 
   int port() const { return port_; }
   // "rfc2217://127.0.0.1:PORT".
@@ -55,6 +64,11 @@ class PortServer {
 
  private:
   void run();
+  // Listens on 127.0.0.1:port; on failure, says so only when report.
+  bool listenOn(int port, bool report);
+  // Closes the port until the time away has passed, then listens again.
+  bool unplugAsked();
+  void stayAway();
   void serve(platform::SocketHandle client);
   // Returns the bytes to send back for one unit of the client's stream.
   void handle(const platform::rfc2217::Event& event, platform::rfc2217::Bytes* reply);
@@ -65,8 +79,10 @@ class PortServer {
   platform::SocketHandle listener_ = platform::kNoSocket;
   int port_ = -1;
   std::atomic<bool> stop_{false};
-  mutable std::mutex mutex_;  // guards settings_
+  mutable std::mutex mutex_;  // guards settings_ and the unplug state
   PortSettings settings_;
+  bool unplugAsked_ = false;
+  std::chrono::steady_clock::time_point awayUntil_;
   // Options already agreed with the current client, so that a repeated
   // request is not answered again (Telnet's rule against negotiation loops).
   bool agreedDo_[256] = {};

@@ -13,14 +13,19 @@
 
 namespace rig {
 
-PtyLine::~PtyLine() {
+PtyLine::~PtyLine() { close(); }
+
+void PtyLine::close() {
   if (!link_.empty()) ::unlink(link_.c_str());
+  link_.clear();
   if (slave_ >= 0) ::close(slave_);
   if (master_ >= 0) ::close(master_);
+  slave_ = master_ = -1;
 }
 
 bool PtyLine::open(const std::string& link) {
-  master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+  close();
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0) {
     const int error = errno;
     std::fprintf(stderr, "skerrow-rig: cannot make a pseudo-terminal: %s\n", std::strerror(error));
@@ -40,7 +45,7 @@ bool PtyLine::open(const std::string& link) {
     return false;
   }
   slavePath_ = name;
-  slave_ = ::open(name, O_RDWR | O_NOCTTY);
+  slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave_ < 0) {
     const int error = errno;
     std::fprintf(stderr, "skerrow-rig: cannot open %s: %s\n", name, std::strerror(error));
@@ -75,6 +80,7 @@ bool PtyLine::open(const std::string& link) {
 }
 
 int PtyLine::read(std::uint8_t* buffer, std::size_t size, int timeoutMs) {
+  // A closed terminal is polled as no descriptor: the wait still times out.
   pollfd watched{master_, POLLIN, 0};
   const int ready = ::poll(&watched, 1, timeoutMs);
   if (ready < 0) return errno == EINTR ? 0 : -1;

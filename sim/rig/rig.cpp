@@ -29,7 +29,8 @@ bool writeWhole(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
                  std::strerror(error));
     return false;
   }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const bool written =
+      bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   const int writeError = errno;
   if (std::fclose(file) != 0 || !written) {
     std::fprintf(stderr, "skerrow-rig: cannot write %s: %s\n", temporary.c_str(),
@@ -66,20 +67,27 @@ bool Rig::start() {
   if (!options_.replayDir.empty() && !replay_.open(options_.replayDir)) return false;
 
   laserServer_ = std::make_unique<PortServer>(PortServer::Handlers{
-      nullptr, [this](bool on) { log_.rts(std::chrono::system_clock::now(), on); }});
+      nullptr, [this](bool on) { log_.rts(std::chrono::system_clock::now(), on); },
+      [this](bool up) { log_.unplug(std::chrono::system_clock::now(), "laser", !up); }});
   if (!laserServer_->start(options_.laserPort)) return false;
 
   try {
     if (options_.triggerOverTcp) {
       triggerServer_ = std::make_unique<PortServer>(PortServer::Handlers{
           [this](const std::uint8_t* data, std::size_t size) { onTriggerBytes(data, size); },
-          nullptr});
+          nullptr,
+          [this](bool up) { log_.unplug(std::chrono::system_clock::now(), "trigger", !up); }});
       if (!triggerServer_->start(options_.triggerPort)) return false;
     } else {
       if (!pty_.open(options_.triggerLink)) return false;
+      ptyName_ = pty_.slavePath();
       triggerReader_ = std::thread(&Rig::TriggerReaderThread, this);
     }
     camera_ = std::thread(&Rig::CameraThread, this);
+    if (!options_.controlPath.empty()) {
+      if (!controlFifo_.open(options_.controlPath)) return false;
+      controlReader_ = std::thread(&Rig::ControlThread, this);
+    }
   } catch (const std::exception&) {
     std::fprintf(stderr, "skerrow-rig: cannot start a thread\n");
     return false;
@@ -98,11 +106,15 @@ void Rig::stop() {
   if (laserServer_) laserServer_->stop();
   if (triggerReader_.joinable()) triggerReader_.join();
   if (camera_.joinable()) camera_.join();
+  if (controlReader_.joinable()) controlReader_.join();
+  controlFifo_.close();
 }
 
 std::string Rig::triggerName() const {
   if (triggerServer_) return triggerServer_->portName();
-  return options_.triggerLink.empty() ? pty_.slavePath() : options_.triggerLink;
+  if (!options_.triggerLink.empty()) return options_.triggerLink;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ptyName_;
 }
 
 std::string Rig::laserName() const { return laserServer_ ? laserServer_->portName() : ""; }
@@ -155,14 +167,22 @@ void Rig::onTriggerBytes(const std::uint8_t* data, std::size_t size) {
 
 void Rig::TriggerReaderThread() {
   std::uint8_t buffer[256];
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    if (triggerUnplugged_) {
+      if (!keepTriggerAway(&lock)) return;
+      continue;
     }
+    lock.unlock();
     const int n = pty_.read(buffer, sizeof buffer, kPollMs);
     if (n > 0) onTriggerBytes(buffer, static_cast<std::size_t>(n));
+    lock.lock();
   }
+}
+
+bool Rig::cardPresent() const {
+  std::error_code error;
+  return fs::is_directory(options_.cardDir, error);
 }
 
 void Rig::CameraThread() {
@@ -178,17 +198,40 @@ void Rig::CameraThread() {
       changed_.wait_until(lock, due);
       continue;
     }
-    const PendingShot shot = pending_.front();
+    // The camera keeps shooting while its card is out of reach (its USB
+    // link is gone); the shots wait, and the folder is never made here.
+    if (!cardPresent()) {
+      if (!cardGone_) {
+        cardGone_ = true;
+        log_.card(std::chrono::system_clock::now(), false);
+      }
+      // Nothing tells of the folder's return: look again shortly.
+      changed_.wait_for(lock, std::chrono::milliseconds(kPollMs));
+      continue;
+    }
+    if (cardGone_) {
+      cardGone_ = false;
+      log_.card(std::chrono::system_clock::now(), true);
+    }
+    PendingShot shot = std::move(pending_.front());
     pending_.pop_front();
+    if (!shot.tried) {
+      shot.tried = true;
+      shot.undeliverable = undeliverable_ > 0;
+      if (shot.undeliverable) --undeliverable_;
+    }
     lock.unlock();
-    writeShot(shot);
+    const WriteResult result = writeShot(&shot);
     lock.lock();
+    if (result == WriteResult::kWritten) ++written_;
+    // The folder went between the look and the write: held like the rest.
+    if (result == WriteResult::kCardGone && !stopping_) pending_.push_front(std::move(shot));
   }
 }
 
-void Rig::writeShot(const PendingShot& shot) {
-  std::vector<std::uint8_t> bytes;
-  std::string cardName = shot.baseName + ".JPG";
+bool Rig::makeShot(PendingShot* shot) {
+  auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+  shot->cardName = shot->baseName + ".JPG";
   bool made = false;
   if (options_.replayDir.empty()) {
     RenderRequest request;
@@ -196,24 +239,44 @@ void Rig::writeShot(const PendingShot& shot) {
     request.height = options_.height;
     request.quality = options_.quality;
     request.noise = options_.noise;
-    request.frame = shot.frame;
-    request.cameraTime = shot.camera.dateTime;
-    request.millisecond = shot.camera.millisecond;
+    request.frame = shot->frame;
+    request.cameraTime = shot->camera.dateTime;
+    request.millisecond = shot->camera.millisecond;
     request.make = options_.make;
     request.model = options_.model;
-    made = renderShot(request, &bytes);
+    made = renderShot(request, bytes.get());
   } else {
     std::string extension;
-    made = replay_.next(&bytes, &extension);
-    cardName = shot.baseName + extension;
+    made = replay_.next(bytes.get(), &extension);
+    shot->cardName = shot->baseName + extension;
   }
-  if (!made || !writeWhole(fs::path(options_.cardDir) / cardName, bytes)) {
-    log_.error(std::chrono::system_clock::now(), shot.frame, cardName);
-    return;
+  if (made) shot->bytes = std::move(bytes);
+  return made;
+}
+
+Rig::WriteResult Rig::writeShot(PendingShot* shot) {
+  if (shot->bytes == nullptr && !makeShot(shot)) {
+    log_.error(std::chrono::system_clock::now(), shot->frame, shot->cardName);
+    return WriteResult::kFailed;
   }
-  log_.shot(std::chrono::system_clock::now(), shot.frame, cardName, shot.camera);
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++written_;
+  const fs::path card(options_.cardDir);
+  // The marker is in place before the shot, so the module never sees the
+  // shot without it.
+  const fs::path marker = card / ("." + shot->cardName + ".undeliverable");
+  bool written = !shot->undeliverable || writeWhole(marker, {});
+  if (written) {
+    written = writeWhole(card / shot->cardName, *shot->bytes);
+    if (!written && shot->undeliverable) std::remove(marker.string().c_str());
+  }
+  if (!written) {
+    if (!cardPresent()) return WriteResult::kCardGone;
+    log_.error(std::chrono::system_clock::now(), shot->frame, shot->cardName);
+    return WriteResult::kFailed;
+  }
+  const auto now = std::chrono::system_clock::now();
+  if (shot->undeliverable) log_.undeliverable(now, shot->frame, shot->cardName);
+  log_.shot(now, shot->frame, shot->cardName, shot->camera);
+  return WriteResult::kWritten;
 }
 
 }  // namespace rig

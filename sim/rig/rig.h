@@ -1,7 +1,7 @@
 // The whole rig: trigger line, laser line, shutter and card, and the log.
 // Threads: the trigger reader (pseudo-terminal) or the trigger port server,
-// the laser port server, and the camera thread that writes shots once their
-// lag has passed.
+// the laser port server, the camera thread that writes shots once their lag
+// has passed, and the reader of the control FIFO when there is one.
 #pragma once
 
 #include <condition_variable>
@@ -11,7 +11,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "rig/control_fifo.h"
 #include "rig/port_server.h"
 #include "rig/pty_line.h"
 #include "rig/replay_folder.h"
@@ -49,6 +51,13 @@ class Rig {
   // as a stall or resume line when the state changes.
   void setStalled(bool stalled);
 
+  // Carries out one control command line (see parseControlCommand): logged
+  // as a control row, then done. A line that is no command is logged as a
+  // refused row, with one line on standard error, and false is returned.
+  // Called by the control reader; public so that tests can give commands
+  // without the FIFO.
+  bool control(const std::string& line);
+
   // A zero byte in data releases the shutter once per zero byte; other bytes
   // are line noise. Called by the trigger reader; public so that tests can
   // release the shutter without a line.
@@ -60,17 +69,31 @@ class Rig {
     std::chrono::steady_clock::time_point due;
     CameraTime camera;
     std::string baseName;  // card name without the extension
+    bool tried = false;    // a write was begun; the fields below hold
+    bool undeliverable = false;
+    std::string cardName;
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes;
   };
+  enum class WriteResult { kWritten, kFailed, kCardGone };
 
   void TriggerReaderThread();
   void CameraThread();
-  void writeShot(const PendingShot& shot);
+  void ControlThread();
+  // Makes the shot's file (once) and writes it to the card.
+  WriteResult writeShot(PendingShot* shot);
+  bool makeShot(PendingShot* shot);
+  bool cardPresent() const;
+  // Closes the trigger terminal until the time away has passed, then makes
+  // a new one under the same link. Called by the trigger reader with the
+  // lock held; false when the rig is stopping.
+  bool keepTriggerAway(std::unique_lock<std::mutex>* lock);
   bool writePortsFile();
 
   RigOptions options_;
   RigLog log_;
   ReplayFolder replay_;
   PtyLine pty_;
+  ControlFifo controlFifo_;
   std::unique_ptr<PortServer> triggerServer_;
   std::unique_ptr<PortServer> laserServer_;
 
@@ -81,9 +104,15 @@ class Rig {
   std::uint64_t frames_ = 0;
   std::uint64_t written_ = 0;
   std::deque<PendingShot> pending_;
+  std::string ptyName_;            // the trigger terminal's slave path; changes on a replug
+  bool triggerUnplugged_ = false;  // the trigger reader is to unplug the terminal
+  std::chrono::steady_clock::time_point triggerAwayUntil_;
+  int undeliverable_ = 0;  // shots still to be written as undeliverable
+  bool cardGone_ = false;  // a due shot found the card folder missing
 
   std::thread triggerReader_;
   std::thread camera_;
+  std::thread controlReader_;
 };
 
 }  // namespace rig

@@ -90,6 +90,26 @@ void RigLog::stall(SystemTime when, bool stalled) {
   line(when, stalled ? "stall" : "resume", 0, "", nullptr, "");
 }
 
+void RigLog::control(SystemTime when, const std::string& command) {
+  line(when, "control", 0, command, nullptr, "");
+}
+
+void RigLog::refused(SystemTime when, const std::string& command) {
+  line(when, "refused", 0, command, nullptr, "");
+}
+
+void RigLog::unplug(SystemTime when, const char* lineName, bool away) {
+  line(when, away ? "unplug" : "replug", 0, lineName, nullptr, "");
+}
+
+void RigLog::undeliverable(SystemTime when, std::uint64_t frame, const std::string& cardName) {
+  line(when, "undeliverable", frame, cardName, nullptr, "");
+}
+
+void RigLog::card(SystemTime when, bool present) {
+  line(when, present ? "card-back" : "card-gone", 0, "", nullptr, "");
+}
+
 void RigLog::line(SystemTime when, const char* event, std::uint64_t frame,
                   const std::string& cardName, const CameraTime* camera, const char* rts) {
   const std::string utc = formatUtc(when);

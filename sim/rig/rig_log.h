@@ -25,9 +25,13 @@ CameraTime cameraTimeAt(SystemTime hostTime, std::int64_t offsetMs);
 // One line per event, written through at once so that readers see it while
 // the rig runs. Columns:
 //   utc          the host clock when the rig saw or did it
-//   event        trigger | shot | rts | error | stall | resume
-//   frame        trigger and shot: the frame number, from 1
-//   card_name    trigger and shot: the shot's name on the card
+//   event        trigger | shot | rts | error | stall | resume | control |
+//                refused | unplug | replug | undeliverable | card-gone |
+//                card-back
+//   frame        trigger, shot, error, undeliverable: the frame number, from 1
+//   card_name    trigger, shot, error, undeliverable: the shot's name on the
+//                card; control and refused: the command; unplug and replug:
+//                the line, trigger or laser
 //   camera_time  trigger and shot: "YYYY:MM:DD HH:MM:SS.mmm" of the camera
 //   rts          rts: on | off
 // Safe to use from several threads.
@@ -52,6 +56,16 @@ class RigLog {
   void error(SystemTime when, std::uint64_t frame, const std::string& cardName);
   // stall when the camera stops writing shots, resume when it starts again.
   void stall(SystemTime when, bool stalled);
+  // A control command taken (command: its text), or refused.
+  void control(SystemTime when, const std::string& command);
+  void refused(SystemTime when, const std::string& command);
+  // A line ("trigger" or "laser") went away, or came back.
+  void unplug(SystemTime when, const char* lineName, bool away);
+  // The shot's marker that the camera cannot deliver it is on the card.
+  void undeliverable(SystemTime when, std::uint64_t frame, const std::string& cardName);
+  // card-gone when a shot is due and the card folder is missing, card-back
+  // when it is there again.
+  void card(SystemTime when, bool present);
 
  private:
   void line(SystemTime when, const char* event, std::uint64_t frame, const std::string& cardName,

@@ -33,6 +33,9 @@ std::string rigUsage() {
          "  --laser-port PORT     serve the laser line over RFC 2217 on 127.0.0.1:PORT\n"
          "                        (default 0: a free port)\n"
          "  --ports-file FILE     once ready, write trigger=NAME and laser=NAME lines here\n"
+         "  --control PATH        make PATH a FIFO and take control commands from it, one\n"
+         "                        a line: stall, resume, unplug-trigger S, unplug-laser S,\n"
+         "                        undeliverable\n"
          "  --lag-ms N            shutter lag in milliseconds, 0-60000 (default 100)\n"
          "  --clock-offset-ms N   camera clock minus host UTC in milliseconds, may be\n"
          "                        negative (default 0)\n"
@@ -76,6 +79,9 @@ ParseResult parseRigOptions(int argc, const char* const* argv, RigOptions* optio
       ok = parseNumber(value, 0, 65535, &options->laserPort);
     } else if (name == "--ports-file") {
       options->portsFile = value;
+    } else if (name == "--control") {
+      options->controlPath = value;
+      ok = *value != '\0';
     } else if (name == "--lag-ms") {
       ok = parseNumber(value, 0, 60000, &options->lagMs);
     } else if (name == "--clock-offset-ms") {

@@ -16,6 +16,7 @@ struct RigOptions {
   int triggerPort = 0;                  // its loopback port; 0 picks a free one
   int laserPort = 0;                    // the laser line's loopback port; 0 picks a free one
   std::string portsFile;                // where the line names are written once ready; empty: none
+  std::string controlPath;              // FIFO of control commands; empty: none
   int lagMs = 100;                      // shutter lag: release to shot on the card
   std::int64_t clockOffsetMs = 0;       // camera clock minus host UTC
   int width = 640;                      // rendered picture size in pixels

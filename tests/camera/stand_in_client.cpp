@@ -13,12 +13,10 @@ const char* const MODULE_VARIABLES[] = {
     "SKERROW_CAM_RATE",           "SKERROW_CAM_DATA_TYPES",  "SKERROW_CAM_RAW_THUMBNAIL",
     "SKERROW_CAM_NO_REMOVE_FLAG", "SKERROW_CAM_REFUSE_OPEN", "SKERROW_CAM_RESTART_ENUM",
     "SKERROW_CAM_UNPLUG_AFTER",   "SKERROW_CAM_FAIL_AFTER",  "SKERROW_CAM_FAIL_TRANSFERS",
-    "SKERROW_CAM_UI_REQUEST",     "SKERROW_CAM_TRACE",       "SKERROW_CAM_UNPLUG_FILE"};
+    "SKERROW_CAM_UI_REQUEST",     "SKERROW_CAM_TRACE",       "SKERROW_CAM_UNPLUG_FILE",
+    "SKERROW_CAM_STRICT"};
 
-struct Completion {
-  int count = 0;
-  std::int32_t result = 0;
-};
+using Completion = ModuleCompletion;
 
 void completionProc(ModuleObject*, std::uint32_t, std::uint32_t, std::uint32_t, void*,
                     void* reference, std::int32_t result) {
@@ -126,6 +124,12 @@ void StandInModuleTest::closeModule() {
 std::int32_t StandInModuleTest::call(ModuleObject* object, std::uint32_t command,
                                      std::uint32_t parameter, std::uint32_t dataType, void* data) {
   return entry_(object, command, parameter, dataType, data, nullptr, nullptr);
+}
+
+std::int32_t StandInModuleTest::issue(ModuleObject* object, std::uint32_t command,
+                                      std::uint32_t parameter, std::uint32_t dataType, void* data,
+                                      ModuleCompletion* completion) {
+  return entry_(object, command, parameter, dataType, data, completionProc, completion);
 }
 
 std::int32_t StandInModuleTest::waited(ModuleObject* object, std::uint32_t command,

@@ -30,6 +30,12 @@ struct Recorder {
   std::vector<std::uint32_t> uiTypes;
 };
 
+// The calls of a command's completion procedure.
+struct ModuleCompletion {
+  int count = 0;
+  std::int32_t result = 0;
+};
+
 // Sets (or, with "", removes) an environment variable the module reads.
 void setModuleEnv(const char* name, const std::string& value);
 
@@ -49,6 +55,10 @@ class StandInModuleTest : public testing::Test {
   // completion came (generous deadline). *completed gets its result.
   std::int32_t waited(ModuleObject* object, std::uint32_t command, std::uint32_t parameter,
                       std::uint32_t dataType, void* data, std::int32_t* completed = nullptr);
+  // Issues a command with a completion procedure and returns at once; the
+  // completion's count and result land in *completion.
+  std::int32_t issue(ModuleObject* object, std::uint32_t command, std::uint32_t parameter,
+                     std::uint32_t dataType, void* data, ModuleCompletion* completion);
   // Counts completions of the last waited() call made before polling.
   int completionsInsideCall() const { return completionsInsideCall_; }
 

@@ -287,6 +287,136 @@ TEST_F(StandInModuleTest, FailedDeliveriesKeepTheShotForALaterPass) {
   }
 }
 
+TEST_F(StandInModuleTest, UndeliverableShotFailsAfterItsFirstChunkEveryTime) {
+  struct Case {
+    std::size_t size;
+    const char* async;
+    std::size_t firstChunk;  // never the whole image
+  };
+  for (const Case& c : {Case{150000, "0", 65536}, Case{1000, "1", 999}}) {
+    SCOPED_TRACE(c.size);
+    writeShot("A.JPG", pattern(c.size));
+    writeShot(".A.JPG.undeliverable", "");
+    setModuleEnv("SKERROW_CAM_ASYNC", c.async);
+    ASSERT_EQ(0, openModule());
+    openDownToData();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      recorder_ = Recorder();
+      EXPECT_EQ(MODULE_RESULT_DELIVERY_FAILED, acquire());
+      EXPECT_EQ(c.firstChunk, recorder_.bytes.size());
+    }
+    // The thumbnail comes whole, and the shot stays on the card.
+    ModuleObject thumbnail = {};
+    ASSERT_EQ(0, openChild(&item_, MODULE_DATA_THUMBNAIL, &thumbnail, &dataTag_));
+    recorder_ = Recorder();
+    std::int32_t completed = -1;
+    EXPECT_EQ(0,
+              waited(&thumbnail, MODULE_CMD_CAP_START, MODULE_CAP_ACQUIRE, 0, nullptr, &completed));
+    EXPECT_EQ(0, completed);
+    EXPECT_EQ(std::size_t{15 + 160 * 120 * 3}, recorder_.bytes.size());
+    EXPECT_EQ(0, call(&item_, MODULE_CMD_CLOSE));
+    EXPECT_TRUE(onCard("A.JPG"));
+    closeModule();
+  }
+}
+
+TEST_F(StandInModuleTest, RemovingTheCardFolderUnplugsTheCameraAndMakingItPlugsItBack) {
+  for (const char* async : {"0", "1"}) {
+    SCOPED_TRACE(std::string("async ") + async);
+    setModuleEnv("SKERROW_CAM_ASYNC", async);
+    ASSERT_EQ(0, openModule());
+    ASSERT_EQ(0, openChild(&module_, 1, &source_, &sourceTag_));
+    recorder_ = Recorder();
+    std::filesystem::rename(card_, card_ + ".away");
+    EXPECT_EQ(0, call(&module_, MODULE_CMD_PROCESS));
+    std::filesystem::rename(card_ + ".away", card_);
+    EXPECT_EQ(0, call(&module_, MODULE_CMD_PROCESS));
+    ASSERT_EQ(2u, recorder_.events.size());
+    EXPECT_EQ(MODULE_EVENT_REMOVE_CHILD, recorder_.events[0].code);
+    EXPECT_EQ(MODULE_EVENT_ADD_CHILD, recorder_.events[1].code);
+    for (const Recorder::Event& event : recorder_.events) {
+      EXPECT_EQ(&moduleTag_, event.reference);
+      EXPECT_EQ(1u, event.data);
+    }
+    // The camera back is a new object, even while the old one is still open.
+    ModuleObject again = {};
+    EXPECT_EQ(0, openChild(&module_, 1, &again, &sourceTag_));
+    closeModule();
+  }
+}
+
+TEST_F(StandInModuleTest, AsynchronousProcessingDeliversEveryChunkThatIsDue) {
+  setModuleEnv("SKERROW_CAM_ASYNC", "1");
+  struct Case {
+    const char* rate;
+    std::size_t chunksInFirstCall;
+  };
+  // At 6553 bytes/s the second chunk is due ten seconds after the first.
+  for (const Case& c : {Case{"", 3}, Case{"6553", 1}}) {
+    SCOPED_TRACE(c.rate);
+    setModuleEnv("SKERROW_CAM_RATE", c.rate);
+    writeShot("A.JPG", pattern(150000));
+    recorder_ = Recorder();
+    ASSERT_EQ(0, openModule());
+    openDownToData();
+    ModuleCompletion completion;
+    ASSERT_EQ(0, issue(&data_, MODULE_CMD_CAP_START, MODULE_CAP_ACQUIRE, 0, nullptr, &completion));
+    EXPECT_EQ(0, call(&data_, MODULE_CMD_PROCESS));
+    EXPECT_EQ(c.chunksInFirstCall, recorder_.files.size());
+    EXPECT_EQ(c.chunksInFirstCall == 3 ? 1 : 0, completion.count);
+    closeModule();  // cancels what is still under way
+    EXPECT_EQ(1, completion.count);
+  }
+}
+
+TEST_F(StandInModuleTest, StrictModeRefusesClosedAndRemovedObjectsLoudly) {
+  struct Case {
+    const char* name;
+    const char* strict;
+    bool removeCard;  // else the item is closed
+    std::int32_t expected;
+    const char* stderrText;
+  };
+  const char* const refused = "Type0001.md3 (stand-in): command 7 on a closed object refused.\n";
+  const Case cases[] = {
+      {"closed, strict", "1", false, MODULE_RESULT_INVALID, refused},
+      {"removed, strict", "1", true, MODULE_RESULT_INVALID, refused},
+      {"closed", "", false, MODULE_RESULT_INVALID, ""},
+      {"removed", "", true, MODULE_RESULT_DEVICE_GONE, ""},
+  };
+  const std::string trace = dir_.file("trace.txt");
+  setModuleEnv("SKERROW_CAM_TRACE", trace);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(trace);
+    setModuleEnv("SKERROW_CAM_STRICT", c.strict);
+    writeShot("A.JPG", pattern(100));
+    ASSERT_EQ(0, openModule());
+    openDownToData();
+    if (c.removeCard) {
+      std::filesystem::rename(card_, card_ + ".away");
+      EXPECT_EQ(0, call(&module_, MODULE_CMD_PROCESS));
+    } else {
+      EXPECT_EQ(0, call(&item_, MODULE_CMD_CLOSE));
+    }
+    std::uint32_t mask = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(c.expected, waited(&item_, MODULE_CMD_CAP_GET, MODULE_CAP_DATA_TYPES,
+                                 MODULE_DATATYPE_UNSIGNED_PTR, &mask));
+    if (c.removeCard) {
+      // Letting go of a removed object is never refused.
+      EXPECT_EQ(0, waited(&data_, MODULE_CMD_CAP_SET, MODULE_CAP_DATA_PROC, MODULE_DATATYPE_NULL,
+                          nullptr));
+      EXPECT_EQ(0, call(&item_, MODULE_CMD_CLOSE));
+    }
+    EXPECT_EQ(c.stderrText, testing::internal::GetCapturedStderr());
+    EXPECT_EQ(c.strict[0] != '\0',
+              testing_support::readTextFile(trace).find("refused item:1 7\n") != std::string::npos);
+    closeModule();
+    if (c.removeCard) std::filesystem::rename(card_ + ".away", card_);
+  }
+}
+
 TEST_F(StandInModuleTest, UiRequestAnswerDecidesTheAcquisition) {
   setModuleEnv("SKERROW_CAM_UI_REQUEST", "1");
   writeShot("A.JPG", pattern(1000));

@@ -42,8 +42,13 @@ TEST(e2eLogFile, EntriesAfterTheSwitchAreAppendedToTheFile) {
   ASSERT_TRUE(server.started()) << server.startError();
   ASSERT_TRUE(server.out().waitFor("Now Writing to Server Log. [server.log]\n"))
       << server.out().text();
-  // The file is written in blocks, so the run is seen from outside: a
-  // server that sleeps waits in its loop.
+  // The run is under way once the camera's connection is in the file (the
+  // camera thread sleeps between polls while it connects); a server that
+  // then sleeps waits in its loop.
+  ASSERT_TRUE(waitUntil([&] {
+    return readFile(dir.file("server.log")).find(std::string(kCameraConnectedLine) + "\n") !=
+           std::string::npos;
+  })) << readFile(dir.file("server.log"));
   ASSERT_TRUE(server.waitUntilAsleep());
   ASSERT_TRUE(server.sendSignal(SIGINT));
   ExitStatus status;

@@ -24,10 +24,25 @@ RigFolder::RigFolder(const testing_support::TempDir& dir) : card_(dir.path() / "
   if (!serialLines_.ok()) error_ = "no pseudo-terminal for the serial lines";
 }
 
-std::vector<std::string> RigFolder::environment(const std::vector<std::string>& more) const {
-  std::vector<std::string> result{"SKERROW_CAM_CARD=" + card_.string()};
-  result.insert(result.end(), more.begin(), more.end());
+std::vector<std::string> moduleEnvironment(const std::string& card,
+                                           const std::vector<std::string>& more) {
+  std::vector<std::string> result{"SKERROW_CAM_CARD=" + card, "SKERROW_CAM_ASYNC=1"};
+  const auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  // Replaced in place: a child's getenv takes the first entry of a name.
+  for (const std::string& entry : more) {
+    const auto same = std::find_if(result.begin(), result.end(), [&](const std::string& known) {
+      return nameOf(known) == nameOf(entry);
+    });
+    if (same != result.end())
+      *same = entry;
+    else
+      result.push_back(entry);
+  }
   return result;
+}
+
+std::vector<std::string> RigFolder::environment(const std::vector<std::string>& more) const {
+  return moduleEnvironment(card_.string(), more);
 }
 
 bool RigFolder::dropShot(const std::string& name, const std::string& bytes) const {

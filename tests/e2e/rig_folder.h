@@ -28,7 +28,8 @@ class RigFolder {
   std::string iniSections() const { return serialLines_.iniSections(); }
   const std::filesystem::path& card() const { return card_; }
 
-  // The server's extra environment: the card folder, then more.
+  // The server's extra environment: the card folder and the module's
+  // asynchronous mode, as moduleEnvironment() gives them.
   std::vector<std::string> environment(const std::vector<std::string>& more = {}) const;
 
   // Puts a shot on the card as a camera does: written under a name the
@@ -46,6 +47,13 @@ class RigFolder {
 // Copies the stand-in camera module into dir, where the server looks for
 // the vendor's module. False, with the reason in *error, when it fails.
 bool copyStandInModule(const std::filesystem::path& dir, std::string* error);
+
+// The stand-in module's environment for a card folder: SKERROW_CAM_CARD and
+// SKERROW_CAM_ASYNC=1 (a real module completes on later processing calls),
+// each replaced by an entry of more for the same variable, then the rest of
+// more.
+std::vector<std::string> moduleEnvironment(const std::string& card,
+                                           const std::vector<std::string>& more);
 
 // True once a server log shows the run under way: the camera connected,
 // both serial lines open and the listener listening.

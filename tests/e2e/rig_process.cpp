@@ -1,6 +1,8 @@
 #include "e2e/rig_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
@@ -28,7 +30,8 @@ RigProcess::RigProcess(const testing_support::TempDir& dir, const std::vector<st
   if (!copyStandInModule(dir.path(), &error_)) return;
   std::vector<std::string> args{
       "--card",         dir.file("card"),         "--log",        dir.file("rig-log.csv"),
-      "--trigger-link", dir.file("trigger-line"), "--ports-file", dir.file("rig-ports")};
+      "--trigger-link", dir.file("trigger-line"), "--ports-file", dir.file("rig-ports"),
+      "--control",      dir.file("rig-control")};
   args.insert(args.end(), options.begin(), options.end());
   process_ = std::make_unique<ServerProcess>(SKERROW_RIG_BIN, dir.path(), args,
                                              std::vector<std::string>{});
@@ -53,12 +56,10 @@ std::string RigProcess::iniSections() const {
 }
 
 std::vector<std::string> RigProcess::environment(const std::vector<std::string>& more) const {
-  std::vector<std::string> result{"SKERROW_CAM_CARD=" + dir_.file("card")};
-  result.insert(result.end(), more.begin(), more.end());
-  return result;
+  return moduleEnvironment(dir_.file("card"), more);
 }
 
-std::vector<RigRow> RigProcess::rows(const std::string& event) const {
+std::vector<RigRow> RigProcess::allRows() const {
   std::vector<RigRow> result;
   std::istringstream lines(testing_support::readFile(dir_.file("rig-log.csv")));
   std::string line;
@@ -70,10 +71,47 @@ std::vector<RigRow> RigProcess::rows(const std::string& event) const {
     while (std::getline(split, field, ',')) fields.push_back(field);
     if (!line.empty() && line.back() == ',') fields.emplace_back();
     // A line still being written has fewer fields; it is read next time.
-    if (fields.size() != 6 || fields[1] != event) continue;
+    if (fields.size() != 6) continue;
     result.push_back({fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]});
   }
   return result;
+}
+
+std::vector<RigRow> RigProcess::rows(const std::string& event) const {
+  std::vector<RigRow> result;
+  for (RigRow& row : allRows())
+    if (row.event == event) result.push_back(std::move(row));
+  return result;
+}
+
+std::vector<RigRow> RigProcess::lineRows(const std::string& line) const {
+  std::vector<RigRow> result;
+  for (RigRow& row : allRows())
+    if ((row.event == "unplug" || row.event == "replug") && row.cardName == line)
+      result.push_back(std::move(row));
+  return result;
+}
+
+bool RigProcess::control(const std::string& line) {
+  // Non-blocking: with no rig reading, the open fails instead of waiting.
+  const int fifo = ::open(dir_.file("rig-control").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fifo < 0) return false;
+  const std::string text = line + "\n";
+  const bool written = ::write(fifo, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fifo);
+  return written;
+}
+
+bool RigProcess::unplugCamera() {
+  std::error_code failure;
+  std::filesystem::rename(dir_.file("card"), dir_.file("card-unplugged"), failure);
+  return !failure;
+}
+
+bool RigProcess::plugCamera() {
+  std::error_code failure;
+  std::filesystem::rename(dir_.file("card-unplugged"), dir_.file("card"), failure);
+  return !failure;
 }
 
 bool RigProcess::stall() { return process_ != nullptr && process_->sendSignal(SIGUSR1); }

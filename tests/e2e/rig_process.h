@@ -1,7 +1,8 @@
 // skerrow-rig as a child process beside the server, in the test's folder:
 // the trigger line (a pseudo-terminal linked as ./trigger-line), the laser
-// line (a remote serial port on loopback), the card folder ./card and the
-// rig's log ./rig-log.csv. The stand-in camera module is copied beside them.
+// line (a remote serial port on loopback), the card folder ./card, the
+// rig's log ./rig-log.csv and its control FIFO ./rig-control. The stand-in
+// camera module is copied beside them.
 #pragma once
 
 #include <memory>
@@ -15,10 +16,14 @@ namespace e2e {
 
 // One line of the rig's log, split at its commas.
 struct RigRow {
-  std::string utc;         // host clock, 2024-05-01T12:00:00.123456Z
-  std::string event;       // trigger, shot, rts, error, stall, resume
-  std::string frame;       // trigger, shot: from 1
-  std::string cardName;    // trigger, shot
+  std::string utc;  // host clock, 2024-05-01T12:00:00.123456Z
+  // trigger, shot, rts, error, stall, resume, control, refused, unplug,
+  // replug, undeliverable, card-gone, card-back
+  std::string event;
+  std::string frame;  // trigger, shot, error, undeliverable: from 1
+  // trigger, shot, error, undeliverable: the name on the card; control and
+  // refused: the command; unplug and replug: the line, trigger or laser
+  std::string cardName;
   std::string cameraTime;  // trigger, shot: 2024:05:01 12:00:00.123
   std::string rts;         // rts: on or off
 };
@@ -37,21 +42,38 @@ class RigProcess {
 
   // "[trigger]" and "[laserpower]" sections naming the rig's two lines.
   std::string iniSections() const;
-  // The server's extra environment: the card folder for the stand-in
-  // module, then more.
+  // The server's extra environment for the stand-in module, as
+  // moduleEnvironment() gives it: an entry of more replaces the default of
+  // the same variable, e.g. "SKERROW_CAM_ASYNC=0".
   std::vector<std::string> environment(const std::vector<std::string>& more = {}) const;
 
   // The rig's log lines of one kind of event, in the order written.
   std::vector<RigRow> rows(const std::string& event) const;
+  // The unplug and replug rows of one line, "trigger" or "laser", in order.
+  std::vector<RigRow> lineRows(const std::string& line) const;
 
   // A stalled camera takes triggers but writes no shot until resumed.
   bool stall();
   bool resume();
 
+  // Gives the rig one control command line through its FIFO, e.g.
+  // "unplug-trigger 5", "unplug-laser 5", "undeliverable", "stall". True
+  // when the whole line was written; the rig's control or refused row tells
+  // how it was taken.
+  bool control(const std::string& line);
+
+  // Unplugs the camera's USB link: the card folder is renamed away, so the
+  // stand-in module loses the camera while the rig holds its shots. plug()
+  // renames it back. False when the rename fails.
+  bool unplugCamera();
+  bool plugCamera();
+
   // Stops the rig with SIGINT; true when it ended with status 0.
   bool stop();
 
  private:
+  std::vector<RigRow> allRows() const;
+
   const testing_support::TempDir& dir_;
   std::unique_ptr<ServerProcess> process_;
   std::string triggerName_;

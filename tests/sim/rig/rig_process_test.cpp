@@ -1,5 +1,5 @@
 // The skerrow-rig program: it says where its lines are, and stops cleanly
-// on SIGTERM and SIGINT.
+// on SIGTERM and SIGINT, taking its links and control FIFO away.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -18,19 +18,22 @@ using testing_support::TempDir;
 void runAndStop(int signal) {
   TempDir dir;
   const std::string ports = dir.file("ports");
-  e2e::ServerProcess rig(SKERROW_RIG_BIN, dir.path(),
-                         {"--trigger-link", "trigger", "--ports-file", ports}, {});
+  e2e::ServerProcess rig(
+      SKERROW_RIG_BIN, dir.path(),
+      {"--trigger-link", "trigger", "--ports-file", ports, "--control", "control"}, {});
   ASSERT_TRUE(rig.started()) << rig.startError();
   ASSERT_TRUE(rigtest::waitFor([&] { return std::filesystem::exists(ports); }));
   const std::string text = testing_support::readFile(ports);
   EXPECT_EQ(text.rfind("trigger=trigger\nlaser=rfc2217://127.0.0.1:", 0), 0u) << text;
   ASSERT_TRUE(rig.out().waitFor("skerrow-rig: laser rfc2217://127.0.0.1:"));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.file("control")));
   ASSERT_TRUE(rig.sendSignal(signal));
   e2e::ExitStatus status;
   ASSERT_TRUE(rig.waitForExit(&status));
   EXPECT_TRUE(status.exited);
   EXPECT_EQ(status.code, 0);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.file("trigger"))));
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.file("control"))));
   EXPECT_TRUE(std::filesystem::is_directory(dir.file("card")));
 }
 
