@@ -24,8 +24,19 @@
 #include <memory>
 
 #include "platform/rfc2217_codec.h"
+#include "platform/rfc2217_connect.h"
 #include "platform/rfc2217_line.h"
 #include "scripted_peer.h"
+
+namespace platform {
+
+// The line's bounded connect, on the scripted peer, where a connect never
+// waits.
+bool socketConnectWithin(SocketHandle socket, const char* host, int port, int) {
+  return socketConnect(socket, host, port);
+}
+
+}  // namespace platform
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/rfc2217_codec.h"
+#include "platform/rfc2217_connect.h"
 #include "platform/socket.h"
 
 namespace platform {
@@ -20,6 +21,11 @@ namespace tn = rfc2217;
 
 const char* const kOpen = "Rfc2217SerialLine::open()";
 const char* const kSetState = "Rfc2217SerialLine::setState()";
+const char* const kPoll = "Rfc2217SerialLine::poll()";
+
+// SET-CONTROL 10: the RTS-state question. Its answer (105 with 11 or 12)
+// cannot be taken for the confirmation of a setting, which are 101 to 104.
+constexpr std::uint8_t kControlAskRts = 10;
 
 // Splits "HOST:PORT" at its last colon; the port is decimal, 1 to 65535.
 bool parseAddress(const std::string& address, std::string* host, int* port) {
@@ -125,7 +131,7 @@ class Rfc2217SerialLine : public SerialLine {
       release();
       return fail(error);
     }
-    if (!socketConnect(socket_, host.c_str(), port)) {
+    if (!socketConnectWithin(socket_, host.c_str(), port, timing_.connectMs)) {
       const unsigned long error = lastSocketError();
       std::fprintf(stderr, "%s: ERROR: Cannot connect to %s:%d. ERRNO %lu\n", kOpen, host.c_str(),
                    port, error);
@@ -134,6 +140,8 @@ class Rfc2217SerialLine : public SerialLine {
     }
     // A trigger byte must not wait for the acknowledgement of a setting.
     socketSendAtOnce(socket_);
+    lastHeardMs_ = tickMs();
+    asked_ = false;
     server_ = host + ":" + std::to_string(port);
     // Binary transmission in both directions keeps a zero byte after a
     // carriage return from being eaten; suppress-go-ahead likewise.
@@ -236,6 +244,8 @@ class Rfc2217SerialLine : public SerialLine {
     return sendAll(request);
   }
 
+  bool check() override { return poll(); }
+
   bool close() override {
     const bool wasOpen = socket_ != kNoSocket;
     release();
@@ -296,6 +306,26 @@ class Rfc2217SerialLine : public SerialLine {
       if (got < 0) return false;
       if (got == 0) break;
     }
+    return keepAlive();
+  }
+
+  // Asks a server that has been quiet for the RTS state, and gives the
+  // connection up when the question stays unanswered: a vanished server
+  // shows no other sign, since the system takes every byte sent to it.
+  bool keepAlive() {
+    const std::uint32_t now = tickMs();
+    if (asked_) {
+      if (now - askedMs_ < static_cast<std::uint32_t>(timing_.answerMs)) return true;
+      std::fprintf(stderr, "%s: ERROR: %s did not answer for %d ms; connection taken as lost\n",
+                   kPoll, server_.c_str(), timing_.answerMs);
+      return breakLine(kRfc2217NoAnswer);
+    }
+    if (now - lastHeardMs_ < static_cast<std::uint32_t>(timing_.quietMs)) return true;
+    tn::Bytes question;
+    tn::appendComPortCommand(tn::SET_CONTROL, &kControlAskRts, 1, &question);
+    if (!sendAll(question)) return false;
+    asked_ = true;
+    askedMs_ = now;
     return true;
   }
 
@@ -317,6 +347,9 @@ class Rfc2217SerialLine : public SerialLine {
     int received = 0;
     switch (socketReceive(socket_, buffer, sizeof buffer, &received)) {
       case SocketResult::kOk:
+        // Any byte shows the server is there, an answer or not.
+        lastHeardMs_ = tickMs();
+        asked_ = false;
         break;
       case SocketResult::kWouldBlock:
         return 0;
@@ -442,6 +475,9 @@ class Rfc2217SerialLine : public SerialLine {
   bool sentWill_[256] = {};
   bool sentDo_[256] = {};
   bool awaiting_ = false;
+  std::uint32_t lastHeardMs_ = 0;  // tick of the latest byte from the server
+  bool asked_ = false;             // the RTS-state question awaits its answer
+  std::uint32_t askedMs_ = 0;
   tn::Bytes expected_[4];
   ConfirmState confirmed_[4] = {};
 };

@@ -26,8 +26,16 @@ constexpr unsigned long kRfc2217SocketSet = 22170006;  // the socket cannot be w
 // How long the line waits for the server. Short, so that a silent server
 // costs the trigger thread little; tests may shorten them further.
 struct Rfc2217Timing {
+  int connectMs = 5000;       // for the TCP connection
   int negotiationMs = 3000;   // for the answer to the COM-PORT-OPTION offer
   int confirmationMs = 2000;  // for the four confirmations of a set-state
+  // A server that vanished without closing (switched off, cable cut) leaves
+  // a connection that takes every byte and answers none. After quietMs
+  // without a byte from the server, a call asks it for the RTS state; no
+  // answer within answerMs breaks the line. With calls at least once a
+  // second, a vanished server is noticed within quietMs + answerMs + 1 s.
+  int quietMs = 3000;
+  int answerMs = 5000;
 };
 
 // True when the name starts with kRfc2217Prefix.
@@ -38,8 +46,8 @@ bool isRfc2217PortName(const char* portName);
 // which then fails with kSerialNoSuchPort.
 //
 // Behaviour of the line:
-// - open() connects (blocking, as long as the system lets a connect take),
-//   offers COM-PORT-OPTION and waits for the answer; a refusal fails with
+// - open() connects (giving up after connectMs), offers COM-PORT-OPTION and waits for the answer; a
+// refusal fails with
 //   kRfc2217Refused, silence with kRfc2217NoAnswer. Either prints one line
 //   on standard error naming the server.
 // - getState() returns what setState() last applied (9600 8N1, RTS raised,
@@ -51,9 +59,12 @@ bool isRfc2217PortName(const char* portName);
 //   handshake and toggle are refused.
 // - transmitByte() sends the byte as data; setRts() sends SET-CONTROL 11/12
 //   without waiting for the echo.
+// - check() reads what the server sent and asks after a quiet spell, as
+//   every other call does (see Rfc2217Timing).
 // - Every call first reads what the server sent; a connection the server
 //   closed fails the call with kRfc2217Closed, a broken one with the socket
-//   error, and every later call fails too.
+//   error, a server silent to the RTS-state question with kRfc2217NoAnswer,
+//   and every later call fails too.
 std::unique_ptr<SerialLine> createRfc2217SerialLine(const char* portName,
                                                     const Rfc2217Timing& timing = Rfc2217Timing());
 

@@ -54,7 +54,9 @@ class SerialLine {
   // other opener. A missing port fails with kSerialNoSuchPort.
   virtual bool open() = 0;
 
-  // Reads the current settings into *dcb; *dcb is unchanged on failure.
+  // Reads the current settings into *dcb; *dcb is unchanged on failure. A
+  // rate the platform cannot name (a POSIX device left at a custom speed)
+  // reads as BaudRate 0; setState still applies any rate it can name.
   virtual bool getState(SerialDcb* dcb) = 0;
 
   // Applies the settings; everything the record does not hold keeps the
@@ -68,6 +70,11 @@ class SerialLine {
 
   // Raises (true) or lowers (false) the RTS line.
   virtual bool setRts(bool on) = 0;
+
+  // Asks the driver whether the port is still there: false when the device
+  // was removed (a USB adapter pulled) or a remote port's connection was
+  // lost. Sends nothing on a local port; cheap enough to call every second.
+  virtual bool check() = 0;
 
   // Closes the port. The line cannot be used afterwards, whatever the result.
   virtual bool close() = 0;

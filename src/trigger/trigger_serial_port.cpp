@@ -1,5 +1,6 @@
 #include "trigger/trigger_serial_port.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -37,8 +38,9 @@ bool acceptedBaudRate(std::int32_t rate) {
 triggerSerialPort::triggerSerialPort(const char* name)
     : triggerSerialPort(name, platform::createSerialLine(name)) {}
 
-triggerSerialPort::triggerSerialPort(const char* name, std::unique_ptr<platform::SerialLine> line)
-    : portHandle(std::move(line)) {
+triggerSerialPort::triggerSerialPort(const char* name, std::unique_ptr<platform::SerialLine> line,
+                                     std::FILE* messages)
+    : portHandle(std::move(line)), messages_(messages) {
   if (name == nullptr) name = "";
   // A longer name is refused rather than cut: a shortened path could name a
   // different device. The copy kept for messages is cut.
@@ -50,7 +52,7 @@ triggerSerialPort::triggerSerialPort(const char* name, std::unique_ptr<platform:
 
 void triggerSerialPort::initialise() {
   if (!openSerialPort()) {
-    std::fprintf(stderr, "%s: ERROR Cannot open serial port `%s'\n", kConstructor, portName);
+    print("%s: ERROR Cannot open serial port `%s'\n", kConstructor, portName);
     return;
   }
   dcb.DCBlength = sizeof dcb;
@@ -60,36 +62,33 @@ void triggerSerialPort::initialise() {
     dcb.fRtsControl = platform::kSerialRtsControlDisable;
     dcb.BaudRate = 4800;
     if (!portHandle->setState(dcb)) {
-      std::fprintf(stderr, "ERROR: Cannot set comm port state. ERRNO %lu\n",
-                   portHandle->lastError());
+      print("ERROR: Cannot set comm port state. ERRNO %lu\n", portHandle->lastError());
       if (!portHandle->close()) {
-        std::fprintf(stderr, "ERROR: Cannot close serial port. ERRNO %lu\n",
-                     portHandle->lastError());
+        print("ERROR: Cannot close serial port. ERRNO %lu\n", portHandle->lastError());
       }
       isOpen = false;
       return;
     }
     if (portHandle->getState(&dcb)) return;
   }
-  std::fprintf(stderr, "%s: ERROR: Cannot retrieve comm port state. ERRNO %lu\n", kConstructor,
-               portHandle->lastError());
+  print("%s: ERROR: Cannot retrieve comm port state. ERRNO %lu\n", kConstructor,
+        portHandle->lastError());
   closeAfterFailure(kConstructor);
 }
 
 bool triggerSerialPort::openSerialPort() {
   isOpen = false;
   if (nameTooLong_) {
-    std::fputs("triggerSerialPort::openSerialPort(): ERROR: Port name too long\n", stderr);
+    print("triggerSerialPort::openSerialPort(): ERROR: Port name too long\n");
     return false;
   }
   if (portHandle == nullptr || !portHandle->open()) {
     const unsigned long error =
         portHandle == nullptr ? platform::kSerialNoSuchPort : portHandle->lastError();
     if (error == platform::kSerialNoSuchPort) {
-      std::fputs("triggerSerialPort::openSerialPort(): ERROR: Invalid COM Port\n", stderr);
+      print("triggerSerialPort::openSerialPort(): ERROR: Invalid COM Port\n");
     } else {
-      std::fprintf(stderr, "triggerSerialPort::openSerialPort(): ERROR: Unknown Error %lu\n",
-                   error);
+      print("triggerSerialPort::openSerialPort(): ERROR: Unknown Error %lu\n", error);
     }
     return false;
   }
@@ -102,12 +101,12 @@ bool triggerSerialPort::changePortSettings(std::int32_t baudRate, std::uint8_t b
   if (!isOpen) return false;
   bool valid = true;
   if (!acceptedBaudRate(baudRate)) {
-    std::fprintf(stderr, "%s: ERROR: Invalid baud rate [%i]\n", kChange, baudRate);
+    print("%s: ERROR: Invalid baud rate [%i]\n", kChange, baudRate);
     valid = false;
   }
   // 9 passes here; a driver that cannot send nine data bits refuses it below.
   if (byteSize < 5 || byteSize > 9) {
-    std::fprintf(stderr, "%s: ERROR: Invalid byte size [%i]\n", kChange, byteSize);
+    print("%s: ERROR: Invalid byte size [%i]\n", kChange, byteSize);
     valid = false;
   }
   std::uint8_t parityValue = platform::kSerialNoParity;
@@ -122,8 +121,8 @@ bool triggerSerialPort::changePortSettings(std::int32_t baudRate, std::uint8_t b
       parityValue = platform::kSerialEvenParity;
       break;
     default:
-      std::fprintf(stderr, "%s: ERROR: Invalid parity [int:%i]\n", kChange,
-                   static_cast<int>(static_cast<signed char>(parity)));
+      print("%s: ERROR: Invalid parity [int:%i]\n", kChange,
+            static_cast<int>(static_cast<signed char>(parity)));
       valid = false;
   }
   std::uint8_t stopValue = platform::kSerialOneStopBit;
@@ -135,7 +134,7 @@ bool triggerSerialPort::changePortSettings(std::int32_t baudRate, std::uint8_t b
       stopValue = platform::kSerialTwoStopBits;
       break;
     default:
-      std::fprintf(stderr, "%s: ERROR: Invalid stop bits [int:%i]\n", kChange, stopBits);
+      print("%s: ERROR: Invalid stop bits [int:%i]\n", kChange, stopBits);
       valid = false;
   }
   if (!valid) return false;
@@ -145,8 +144,7 @@ bool triggerSerialPort::changePortSettings(std::int32_t baudRate, std::uint8_t b
   dcb.Parity = parityValue;
   dcb.StopBits = stopValue;
   if (portHandle->setState(dcb)) return true;
-  std::fprintf(stderr, "%s: ERROR: Cannot set comm port state. ERRNO %lu\n", kChange,
-               portHandle->lastError());
+  print("%s: ERROR: Cannot set comm port state. ERRNO %lu\n", kChange, portHandle->lastError());
   closeAfterFailure(kChange);
   return false;
 }
@@ -154,13 +152,21 @@ bool triggerSerialPort::changePortSettings(std::int32_t baudRate, std::uint8_t b
 bool triggerSerialPort::sendTrigger() {
   if (!isOpen) return false;
   if (portHandle->transmitByte(0)) return true;
-  std::fprintf(stderr, "%s: ERROR: Cannot send zero byte. ERRNO %lu\n", kSend,
-               portHandle->lastError());
+  print("%s: ERROR: Cannot send zero byte. ERRNO %lu\n", kSend, portHandle->lastError());
   closeAfterFailure(kSend);
   return false;
 }
 
 bool triggerSerialPort::setRTS(bool on) { return isOpen && portHandle->setRts(on); }
+
+bool triggerSerialPort::checkLine() {
+  if (!isOpen) return false;
+  if (portHandle->check()) return true;
+  print("triggerSerialPort::checkLine(): ERROR: Port `%s' is gone. ERRNO %lu\n", portName,
+        portHandle->lastError());
+  closeAfterFailure("triggerSerialPort::checkLine()");
+  return false;
+}
 
 void triggerSerialPort::closeSerialPort() {
   if (!isOpen) return;
@@ -169,8 +175,15 @@ void triggerSerialPort::closeSerialPort() {
 
 void triggerSerialPort::closeAfterFailure(const char* who) {
   if (!portHandle->close()) {
-    std::fprintf(stderr, "%s: ERROR: Cannot close serial port. ERRNO %lu\n", who,
-                 portHandle->lastError());
+    print("%s: ERROR: Cannot close serial port. ERRNO %lu\n", who, portHandle->lastError());
   }
   isOpen = false;
+}
+
+void triggerSerialPort::print(const char* format, ...) {
+  if (messages_ == nullptr) return;
+  std::va_list args;
+  va_start(args, format);
+  std::vfprintf(messages_, format, args);
+  va_end(args);
 }

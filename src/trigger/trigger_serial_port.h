@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
+#include "core/log.h"
 #include "platform/serial.h"
 
 class triggerSerialPort {
@@ -16,8 +18,11 @@ class triggerSerialPort {
   // object always exists afterwards; isOpen tells whether the port is usable.
   explicit triggerSerialPort(const char* name);
   // The same through the given line (which must not be open yet); a null
-  // line fails like a port that does not exist.
-  triggerSerialPort(const char* name, std::unique_ptr<platform::SerialLine> line);
+  // line fails like a port that does not exist. messages: where the object
+  // prints (standard error by default); nullptr prints nothing, for the
+  // repeated attempts to reopen a lost port.
+  triggerSerialPort(const char* name, std::unique_ptr<platform::SerialLine> line,
+                    std::FILE* messages = stderr);
   triggerSerialPort(const triggerSerialPort&) = delete;
   triggerSerialPort& operator=(const triggerSerialPort&) = delete;
 
@@ -38,6 +43,11 @@ class triggerSerialPort {
   // Prints nothing. False on a closed port.
   bool setRTS(bool on);
 
+  // Asks the driver whether the device is still there. False when the port
+  // is closed, or when the device is gone: that failure is printed and
+  // closes the port.
+  bool checkLine();
+
   // Closes the port when it is open.
   void closeSerialPort();
 
@@ -50,9 +60,11 @@ class triggerSerialPort {
 
  private:
   void initialise();
+  void print(const char* format, ...) SKERROW_PRINTF(2, 3);
   // Closes after a failure, printing the close failure with who's name.
   void closeAfterFailure(const char* who);
 
   std::unique_ptr<platform::SerialLine> portHandle;
+  std::FILE* messages_ = stderr;
   bool nameTooLong_ = false;
 };

@@ -11,6 +11,7 @@
 #include "core/status_access.h"
 #include "platform/clock.h"
 #include "platform/mutex.h"
+#include "platform/thread_priority.h"
 
 namespace {
 
@@ -21,6 +22,15 @@ constexpr int kIdlePassMs = 100;
 
 // The name buffers here and in the camera thread hold 127 characters.
 constexpr int kNameSize = 128;
+
+// The longest stretch of a timer wait, in units of 100 ns. Between stretches
+// the thread rereads the acquisition flag and the interval, so that
+// acquisition switched off, or a mistaken interval corrected, takes effect
+// at once rather than after the wait.
+constexpr std::uint64_t kStretch = 5 * 10000;
+// Every this many stretches (100 ms) the lasers and the ports are seen to
+// during a wait too, as an idle pass does.
+constexpr int kStretchesPerService = 20;
 
 // Asks the whole server to stop.
 void stopServer() {
@@ -36,38 +46,68 @@ std::int64_t elapsedMs(std::uint64_t start, std::uint64_t end, std::uint64_t fre
   return static_cast<std::int64_t>(ticks / frequency * 1000 + ticks % frequency * 1000 / frequency);
 }
 
+// Units of 100 ns from start to end, without overflow for long spans.
+std::uint64_t hundredNsBetween(std::uint64_t start, std::uint64_t end, std::uint64_t frequency) {
+  if (frequency == 0) return 0;
+  const std::uint64_t ticks = end - start;
+  return ticks / frequency * 10000000 + ticks % frequency * 10000000 / frequency;
+}
+
 }  // namespace
 
 TriggerWorker::TriggerWorker()
     : TriggerWorker([](const char* name) { return platform::createSerialLine(name); },
                     [](unsigned long* error) { return platform::createOneShotTimer(error); }) {}
 
-TriggerWorker::TriggerWorker(LineFactory makeLine, TimerFactory makeTimer)
-    : makeLine_(std::move(makeLine)), makeTimer_(std::move(makeTimer)) {}
+TriggerWorker::TriggerWorker(LineFactory makeLine, TimerFactory makeTimer, Options options)
+    : makeLine_(std::move(makeLine)),
+      makeTimer_(std::move(makeTimer)),
+      options_(std::move(options)),
+      reopener_(options_.reopenEveryMs) {}
 
-TriggerWorker::~TriggerWorker() { join(); }
+TriggerWorker::~TriggerWorker() {
+  join();
+  reopener_.stop();
+}
+
+std::uint64_t TriggerWorker::counter() const {
+  return options_.counter ? options_.counter() : platform::counterNow();
+}
 
 bool TriggerWorker::start() {
-  counterFrequency_ = platform::counterFrequency();
-  now_ = platform::counterNow();
-  lastTrigger_ = platform::counterNow();
+  counterFrequency_ = options_.counter ? options_.counterFrequency : platform::counterFrequency();
+  now_ = counter();
+  lastTrigger_ = counter();
   {
     platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
     if (hold.obtained()) serverStatus.triggerCount = 0;
   }
-  triggerPort_ = openPort(serverSettings.triggerPortName, serverSettings.triggerBaudRate,
-                          serverSettings.triggerBits, serverSettings.triggerParity,
-                          serverSettings.triggerStop, "Trigger");
-  laserPort_ =
-      openPort(serverSettings.laserPortName, serverSettings.laserBaudRate, serverSettings.laserBits,
-               serverSettings.laserParity, serverSettings.laserStop, "Laser power");
+  settings_[kTriggerLine] = {serverSettings.triggerPortName, serverSettings.triggerBaudRate,
+                             serverSettings.triggerBits,     serverSettings.triggerParity[0],
+                             serverSettings.triggerStop,     "Trigger"};
+  settings_[kLaserLine] = {serverSettings.laserPortName, serverSettings.laserBaudRate,
+                           serverSettings.laserBits,     serverSettings.laserParity[0],
+                           serverSettings.laserStop,     "Laser power"};
+  for (int line = 0; line < kLineCount; ++line) {
+    ports_[line] = openPort(settings_[line]);
+    lines_[line] = LineState();
+    lines_[line].checkedMs = platform::tickMs();
+  }
   // The lasers are off whenever the thread starts.
-  if (laserPort_ != nullptr) laserPort_->setRTS(false);
+  if (ports_[kLaserLine] != nullptr) ports_[kLaserLine]->setRTS(false);
   {
     platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
     if (hold.obtained()) serverStatus.laserPowerOn = false;
   }
   laserLine_ = LaserLine::kLowered;
+  laserWanted_ = false;
+
+  // Started here, before the thread's priority is raised: reopening is no
+  // more urgent than the rest of the server.
+  if (!reopener_.start()) {
+    logprintf(currentLogStream,
+              "%s: ERROR Cannot start the thread that reopens lost serial ports.\n", kWho);
+  }
 
   unsigned long error = 0;
   std::unique_ptr<platform::OneShotTimer> timer = makeTimer_(&error);
@@ -82,9 +122,14 @@ bool TriggerWorker::start() {
   return true;
 }
 
-std::unique_ptr<triggerSerialPort> TriggerWorker::openPort(const char* name, std::int32_t baudRate,
-                                                           std::uint16_t bits, const char* parity,
-                                                           std::uint16_t stop, const char* what) {
+bool TriggerWorker::configure(triggerSerialPort* port, const PortSettings& settings) const {
+  return port->changePortSettings(settings.baudRate,
+                                  static_cast<std::uint8_t>(settings.bits & 0xFF), settings.parity,
+                                  static_cast<std::uint8_t>(settings.stop & 0xFF));
+}
+
+std::unique_ptr<triggerSerialPort> TriggerWorker::openPort(const PortSettings& settings) {
+  const char* name = settings.name.c_str();
   std::unique_ptr<triggerSerialPort> port(new (std::nothrow)
                                               triggerSerialPort(name, makeLine_(name)));
   bool ready = true;
@@ -93,20 +138,72 @@ std::unique_ptr<triggerSerialPort> TriggerWorker::openPort(const char* name, std
     stopServer();
     ready = false;
   }
-  if (port == nullptr ||
-      !port->changePortSettings(baudRate, static_cast<std::uint8_t>(bits & 0xFF), parity[0],
-                                static_cast<std::uint8_t>(stop & 0xFF))) {
+  if (port == nullptr || !configure(port.get(), settings)) {
     logprintf(currentLogStream, "%s: ERROR Cannot set serial port parameters.\n", kWho);
     stopServer();
     ready = false;
   }
   if (ready) {
-    const char parityText[2] = {parity[0], '\0'};
+    const char parityText[2] = {settings.parity, '\0'};
     logprintf(currentLogStream, "%s: %s serial port configured and open, %s %i kbps %i%s%i \n",
-              kWho, what, name, static_cast<int>(baudRate), static_cast<int>(bits), parityText,
-              static_cast<int>(stop));
+              kWho, settings.what, name, static_cast<int>(settings.baudRate),
+              static_cast<int>(settings.bits), parityText, static_cast<int>(settings.stop));
   }
   return port;
+}
+
+std::unique_ptr<triggerSerialPort> TriggerWorker::reopenPort(const PortSettings& settings,
+                                                             bool report) const {
+  const char* name = settings.name.c_str();
+  // Only the first attempt after a loss prints why it failed: the port's
+  // own lines would otherwise repeat every few seconds for as long as the
+  // device is away.
+  std::unique_ptr<triggerSerialPort> port(
+      new (std::nothrow) triggerSerialPort(name, makeLine_(name), report ? stderr : nullptr));
+  if (port == nullptr || !port->isOpen || !configure(port.get(), settings)) return nullptr;
+  return port;
+}
+
+void TriggerWorker::serviceLines() {
+  const std::uint32_t now = platform::tickMs();
+  for (int line = 0; line < kLineCount; ++line) {
+    LineState& state = lines_[line];
+    if (state.lost) {
+      std::unique_ptr<triggerSerialPort> port = reopener_.take(line);
+      if (port == nullptr) continue;
+      ports_[line] = std::move(port);
+      state.lost = false;
+      state.checkedMs = now;
+      logprintf(currentLogStream, "%s: %s serial port back after %lu s.\n", kWho,
+                settings_[line].what,
+                static_cast<unsigned long>((now - state.lostAtMs + 500) / 1000));
+      // A reopened laser port starts with RTS lowered; driveLasers raises it
+      // again when the lasers should be on.
+      if (line == kLaserLine) laserLine_ = LaserLine::kLowered;
+      continue;
+    }
+    triggerSerialPort* port = ports_[line].get();
+    if (port == nullptr) continue;
+    // A port a failure closed is lost at once; an open one is asked now and
+    // then, so that a device pulled while nothing is sent shows too.
+    if (port->isOpen && now - state.checkedMs < options_.checkEveryMs) continue;
+    state.checkedMs = now;
+    if (!port->checkLine()) loseLine(line);
+  }
+}
+
+void TriggerWorker::loseLine(int line) {
+  LineState& state = lines_[line];
+  if (state.lost) return;
+  if (ports_[line] != nullptr) ports_[line]->closeSerialPort();
+  ports_[line].reset();
+  state.lost = true;
+  state.lostAtMs = platform::tickMs();
+  if (line == kLaserLine) laserFailureLine_.ended();
+  logprintf(currentLogStream, "%s: ERROR %s serial port lost; reopening it every %g s.\n", kWho,
+            settings_[line].what, options_.reopenEveryMs / 1000.0);
+  const PortSettings settings = settings_[line];
+  reopener_.reopen(line, [this, settings](bool first) { return reopenPort(settings, first); });
 }
 
 bool TriggerWorker::runPass() {
@@ -114,46 +211,91 @@ bool TriggerWorker::runPass() {
     // The lasers go off with the server: a device server behind an
     // rfc2217:// name need not lower RTS when the connection drops, and
     // nobody is left to switch them off by command.
-    if (laserLine_ == LaserLine::kRaised) {
-      const bool lowered = laserPort_ != nullptr && laserPort_->setRTS(false);
+    triggerSerialPort* laser = ports_[kLaserLine].get();
+    if (laserLine_ == LaserLine::kRaised && laser != nullptr) {
+      const bool lowered = laser->setRTS(false);
       logprintf(currentLogStream,
                 lowered ? "%s: Changed state of laser power to %d.\n"
                         : "%s: ERROR failed to change state of laser power to %d.\n",
                 kWho, 0);
       if (lowered) laserLine_ = LaserLine::kLowered;
     }
-    if (triggerPort_ != nullptr) triggerPort_->closeSerialPort();
+    if (ports_[kTriggerLine] != nullptr) ports_[kTriggerLine]->closeSerialPort();
+    reopener_.stop();
     logprintf(currentLogStream, "%s: Thread Execution Complete.\n", kWho);
     return false;
   }
+  serviceLines();
   driveLasers();
-  if (!getAcquisitionActive() || !getCameraConnected()) {
+  // While the trigger port is being reopened nothing is sent and no name
+  // is queued.
+  if (lines_[kTriggerLine].lost || !getAcquisitionActive() || !getCameraConnected()) {
     platform::sleepMs(kIdlePassMs);
     return true;
   }
   readInterval();
   if (timer_ == nullptr) return false;
-  if (!timer_->arm(static_cast<std::uint64_t>(-dueTime_))) {
-    logprintf(currentLogStream, "%s: ERROR SetWaitableTimer Failed (%d)\n", kWho,
-              static_cast<int>(timer_->lastError()));
-    return false;
-  }
-  switch (timer_->wait()) {
-    case platform::OneShotTimer::WaitResult::kFired:
+  switch (waitUntilDue()) {
+    case WaitEnd::kDue:
       break;
-    case platform::OneShotTimer::WaitResult::kStopped:
-      // Shutdown: the next pass reads running and ends.
+    case WaitEnd::kCancelled:
       return true;
-    case platform::OneShotTimer::WaitResult::kFailed:
-      logprintf(currentLogStream, "%s: ERROR WaitForSingleObject Failed (%d)\n", kWho,
-                static_cast<int>(timer_->lastError()));
-      break;
+    case WaitEnd::kEndThread:
+      return false;
   }
-  // Acquisition switched off during the wait, or the server stopping: no
-  // trigger and no name.
+  // Acquisition switched off at the end of the wait, or the server
+  // stopping: no trigger and no name.
   if (!getAcquisitionActive() || !getRunning()) return true;
   trigger();
+  // A failed send closed the port.
+  if (ports_[kTriggerLine] != nullptr && !ports_[kTriggerLine]->isOpen) loseLine(kTriggerLine);
   return true;
+}
+
+TriggerWorker::WaitEnd TriggerWorker::waitUntilDue() {
+  // The deadline is kept on the counter, so the checks between stretches
+  // do not delay the trigger.
+  std::uint64_t start = counter();
+  std::uint64_t length = static_cast<std::uint64_t>(-dueTime_);
+  for (int stretch = 1;; ++stretch) {
+    const std::uint64_t elapsed = hundredNsBetween(start, counter(), counterFrequency_);
+    if (elapsed >= length) return WaitEnd::kDue;
+    const std::uint64_t remaining = length - elapsed;
+    const bool last = remaining <= kStretch;
+    if (!timer_->arm(last ? remaining : kStretch)) {
+      logprintf(currentLogStream, "%s: ERROR SetWaitableTimer Failed (%d)\n", kWho,
+                static_cast<int>(timer_->lastError()));
+      return WaitEnd::kEndThread;
+    }
+    switch (timer_->wait()) {
+      case platform::OneShotTimer::WaitResult::kFired:
+        waitFailureLine_.ended();
+        break;
+      case platform::OneShotTimer::WaitResult::kStopped:
+        // Shutdown: the next pass reads running and ends.
+        return WaitEnd::kCancelled;
+      case platform::OneShotTimer::WaitResult::kFailed:
+        // The pass goes on to its trigger.
+        waitFailureLine_.occurred("%s: ERROR WaitForSingleObject Failed (%d)\n", kWho,
+                                  static_cast<int>(timer_->lastError()));
+        return WaitEnd::kDue;
+    }
+    if (last) return WaitEnd::kDue;
+    if (!getAcquisitionActive() || !getRunning()) return WaitEnd::kCancelled;
+    std::int32_t interval = 0;
+    if (getCameraInterval(&interval) && interval != 0 && interval != interval_) {
+      // The next trigger is timed from the change.
+      interval_ = interval;
+      readInterval();
+      start = counter();
+      length = static_cast<std::uint64_t>(-dueTime_);
+    }
+    if (stretch % kStretchesPerService == 0) {
+      serviceLines();
+      driveLasers();
+      if (lines_[kTriggerLine].lost) return WaitEnd::kCancelled;
+    }
+  }
 }
 
 void TriggerWorker::driveLasers() {
@@ -165,13 +307,21 @@ void TriggerWorker::driveLasers() {
     if (!hold.obtained()) return;
     wanted = serverStatus.laserPowerOn;
   }
+  // A new request by command is a new matter: a failure that goes on is
+  // written whole again instead of only being counted.
+  if (wanted != laserWanted_) {
+    laserFailureLine_.ended();
+    laserWanted_ = wanted;
+  }
   // Raising is repeated every pass, so a line that dropped (a device
   // restarted) comes back; lowering happens once, as soon as the flag falls.
   // A change line is written when the line's state changes; failures are
   // summed up, so an idle server does not repeat a line ten times a second.
   if (!wanted && laserLine_ == LaserLine::kLowered) return;
+  if (lines_[kLaserLine].lost) return;
+  triggerSerialPort* port = ports_[kLaserLine].get();
   const int state = wanted ? 1 : 0;
-  if (laserPort_ != nullptr && laserPort_->setRTS(wanted)) {
+  if (port != nullptr && port->setRTS(wanted)) {
     laserFailureLine_.ended();
     const LaserLine now = wanted ? LaserLine::kRaised : LaserLine::kLowered;
     if (now != laserLine_) {
@@ -180,10 +330,12 @@ void TriggerWorker::driveLasers() {
     laserLine_ = now;
     return;
   }
-  // A failure towards the other state is a new fault: the operator must see
-  // at once that switching off failed too.
-  if (laserFailureState_ != state) laserFailureLine_.ended();
-  laserFailureState_ = state;
+  // A port whose device is gone is reopened rather than asked again; one
+  // that merely refuses RTS (a line without modem control) is retried.
+  if (port != nullptr && !port->checkLine()) {
+    loseLine(kLaserLine);
+    return;
+  }
   laserFailureLine_.occurred("%s: ERROR failed to change state of laser power to %d.\n", kWho,
                              state);
 }
@@ -203,7 +355,7 @@ void TriggerWorker::readInterval() {
 void TriggerWorker::trigger() {
   // QueryPerformanceCounter cannot fail on any Windows this runs on, and the
   // monotonic clock cannot fail on POSIX, so the seam offers no failure.
-  now_ = platform::counterNow();
+  now_ = counter();
   logprintf(currentLogStream, "%s: Sending Trigger after %6.0f ms.\n", kWho,
             static_cast<double>(elapsedMs(lastTrigger_, now_, counterFrequency_)));
 
@@ -247,18 +399,31 @@ void TriggerWorker::trigger() {
   }
   queueFullLine_.ended();
   logprintf(currentLogStream, "%s: Next File: %s.jpg\n", kWho, baseName);
-  if (triggerPort_ == nullptr || !triggerPort_->sendTrigger()) {
+  triggerSerialPort* port = ports_[kTriggerLine].get();
+  if (port == nullptr || !port->sendTrigger()) {
     // The next image must not take this name: it belongs to no image.
     imageNameQueue->withdrawNewest();
     logprintf(currentLogStream, "%s: ERROR Trigger not sent, image name withdrawn.\n", kWho);
     return;
   }
-  lastTrigger_ = platform::counterNow();
+  lastTrigger_ = counter();
   ++serverStatus.triggerCount;
 }
 
 void TriggerWorker::run() {
-  if (!start()) return;
+  if (!start()) {
+    reopener_.stop();
+    return;
+  }
+  // After start(): the ports are opened, and the reopener started, at the
+  // priority the server was given.
+  unsigned long error = 0;
+  if (!platform::raiseThreadPriority(&error)) {
+    logprintf(currentLogStream,
+              "%s: Thread priority left as it was (system code %lu); triggers may come late "
+              "while the machine is busy.\n",
+              kWho, error);
+  }
   while (runPass()) {
   }
 }

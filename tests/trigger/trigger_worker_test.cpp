@@ -2,9 +2,11 @@
 // fake serial lines and a fake timer that fires at once.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
@@ -25,6 +27,26 @@ using platform::FakeSerialLine;
 
 const char* const kTrigger = "TRIG";
 const char* const kLaser = "LASER";
+constexpr std::chrono::seconds kDeadline{20};
+
+// Forwards to a fake line the test keeps, so that a line stays readable
+// after the worker dropped it (a lost port is destroyed, its reopened
+// successor is a new line).
+class HeldLine : public platform::SerialLine {
+ public:
+  explicit HeldLine(std::shared_ptr<FakeSerialLine> line) : line_(std::move(line)) {}
+  bool open() override { return line_->open(); }
+  bool getState(platform::SerialDcb* dcb) override { return line_->getState(dcb); }
+  bool setState(const platform::SerialDcb& dcb) override { return line_->setState(dcb); }
+  bool transmitByte(unsigned char byte) override { return line_->transmitByte(byte); }
+  bool setRts(bool on) override { return line_->setRts(on); }
+  bool check() override { return line_->check(); }
+  bool close() override { return line_->close(); }
+  unsigned long lastError() const override { return line_->lastError(); }
+
+ private:
+  std::shared_ptr<FakeSerialLine> line_;
+};
 
 class TriggerWorkerTest : public CoreTest {
  protected:
@@ -60,26 +82,35 @@ class TriggerWorkerTest : public CoreTest {
     *stop = 1;
   }
 
-  // Makes the worker; prepare runs on each fake line before it is opened.
+  // Makes the worker on fake lines, a fake timer and the fake counter that
+  // timer moves; lost ports are retried every 10 ms and ports are checked
+  // every pass. Lines may be made on the reopener's thread.
   void makeWorker() {
+    TriggerWorker::Options options;
+    options.counter = [this] { return counter_.now(); };
+    options.counterFrequency = platform::FakeCounter::kFrequency;
+    options.reopenEveryMs = 10;
+    options.checkEveryMs = 0;
     worker_ = std::make_unique<TriggerWorker>(
         [this](const char* name) {
-          auto line = std::make_unique<FakeSerialLine>(name);
-          lines_[name] = line.get();
+          auto line = std::make_shared<FakeSerialLine>(name);
+          std::lock_guard<std::mutex> guard(linesLock_);
+          lines_[name].push_back(line);
           auto failure = openFailures_.find(name);
           if (failure != openFailures_.end())
             line->failCalls(FakeSerialLine::kOpen, failure->second);
-          return line;
+          return std::make_unique<HeldLine>(line);
         },
         [this](unsigned long* error) -> std::unique_ptr<platform::OneShotTimer> {
           if (timerFailure_ != 0) {
             *error = timerFailure_;
             return nullptr;
           }
-          auto timer = std::make_unique<platform::FakeOneShotTimer>();
+          auto timer = std::make_unique<platform::FakeOneShotTimer>(&counter_);
           timer_ = timer.get();
           return timer;
-        });
+        },
+        options);
   }
 
   void startWorker() {
@@ -87,7 +118,29 @@ class TriggerWorkerTest : public CoreTest {
     ASSERT_TRUE(worker_->start());
   }
 
-  FakeSerialLine& line(const char* name) { return *lines_.at(name); }
+  // The newest line made for the name, and how many were made.
+  FakeSerialLine& line(const char* name) {
+    std::lock_guard<std::mutex> guard(linesLock_);
+    return *lines_.at(name).back();
+  }
+  std::size_t linesMade(const char* name) {
+    std::lock_guard<std::mutex> guard(linesLock_);
+    return lines_[name].size();
+  }
+  void failOpens(const char* name, unsigned long code) {
+    std::lock_guard<std::mutex> guard(linesLock_);
+    openFailures_[name] = code;
+  }
+
+  // Runs passes until the log holds an entry with text; false when the
+  // deadline passed first.
+  bool passUntilLogged(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (entriesWith(text).empty()) {
+      if (std::chrono::steady_clock::now() > deadline || !worker_->runPass()) return false;
+    }
+    return true;
+  }
 
   std::vector<std::string> entriesWith(const std::string& text) {
     std::vector<std::string> found;
@@ -97,14 +150,27 @@ class TriggerWorkerTest : public CoreTest {
     return found;
   }
 
+  // The spacings the "Sending Trigger after" lines report, in counter time.
+  std::vector<long long> reportedSpacings() {
+    std::vector<long long> spacings;
+    const std::regex sending(R"(TriggerWorkerThread\(\): Sending Trigger after +(\d+) ms\.)");
+    for (const std::string& entry : logEntries()) {
+      std::smatch match;
+      if (std::regex_match(entry, match, sending)) spacings.push_back(std::stoll(match[1]));
+    }
+    return spacings;
+  }
+
   std::uint32_t triggerCount() {
     platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
     return serverStatus.triggerCount;
   }
 
   std::unique_ptr<ImageNameQueue> queue_;
+  platform::FakeCounter counter_;
   std::unique_ptr<TriggerWorker> worker_;
-  std::map<std::string, FakeSerialLine*> lines_;
+  std::mutex linesLock_;
+  std::map<std::string, std::vector<std::shared_ptr<FakeSerialLine>>> lines_;
   std::map<std::string, unsigned long> openFailures_;
   platform::FakeOneShotTimer* timer_ = nullptr;
   unsigned long timerFailure_ = 0;
@@ -141,7 +207,7 @@ class PortFailureTest : public TriggerWorkerTest,
 TEST_P(PortFailureTest, StopsTheServerThroughRunning) {
   const PortFailure& f = GetParam();
   if (f.openFails) {
-    openFailures_[f.port] = 2;
+    failOpens(f.port, 2);
   } else if (std::strcmp(f.port, kTrigger) == 0) {
     serverSettings.triggerBits = 4;
   } else {
@@ -155,6 +221,8 @@ TEST_P(PortFailureTest, StopsTheServerThroughRunning) {
   EXPECT_FALSE(worker_->runPass());
   EXPECT_EQ("TriggerWorkerThread(): Thread Execution Complete.", logEntries().back());
   EXPECT_TRUE(line(kTrigger).bytes().empty());
+  // A port that fails at start is not reopened: the server stops.
+  EXPECT_EQ(1u, linesMade(f.port));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -312,18 +380,88 @@ TEST_F(TriggerWorkerTest, FullQueueSkipsTheTriggerUntilAnEntryIsTakenAndIsLogged
   EXPECT_TRUE(isSummaryOf(full, lines[1], 2));
 }
 
-TEST_F(TriggerWorkerTest, FailedSendWithdrawsItsNameOnly) {
+// A trigger port whose device goes away (a pulled adapter) while
+// triggering: that trigger's name is withdrawn, nothing is sent or queued
+// while the port is away, and once it can be opened again it is configured
+// as before and triggering goes on.
+TEST_F(TriggerWorkerTest, LostTriggerPortIsReopenedAndNothingIsSentWhileItIsAway) {
   startWorker();
   ASSERT_TRUE(worker_->runPass());  // one good trigger, its name waiting
-  line(kTrigger).failCalls(FakeSerialLine::kTransmit, 1167);
-  for (int pass = 0; pass < 2; ++pass) {  // the second fails at the closed port
-    EXPECT_TRUE(worker_->runPass());
-    EXPECT_EQ("TriggerWorkerThread(): ERROR Trigger not sent, image name withdrawn.",
-              logEntries().back());
-    EXPECT_EQ(1u, imageNameQueue->size());
-    EXPECT_EQ(1u, triggerCount());
+  failOpens(kTrigger, 2);
+  line(kTrigger).failCalls(FakeSerialLine::kTransmit, 5);
+  ASSERT_TRUE(worker_->runPass());
+  const std::vector<std::string> lost = {
+      "TriggerWorkerThread(): ERROR Trigger not sent, image name withdrawn.",
+      "TriggerWorkerThread(): ERROR Trigger serial port lost; reopening it every 0.01 s."};
+  const std::vector<std::string> all = logEntries();
+  EXPECT_EQ(lost, std::vector<std::string>(all.end() - 2, all.end()));
+  // Some attempts fail while the port is away.
+  const auto away = std::chrono::steady_clock::now() + kDeadline;
+  while (linesMade(kTrigger) < 4 && std::chrono::steady_clock::now() < away) {
+    ASSERT_TRUE(worker_->runPass());
   }
-  EXPECT_EQ(2, line(kTrigger).calls(FakeSerialLine::kTransmit));  // none on the closed port
+  EXPECT_EQ(1u, imageNameQueue->size());
+  EXPECT_EQ(1u, triggerCount());
+  EXPECT_EQ(2u, entriesWith("Sending Trigger").size());  // the failed pass's
+
+  failOpens(kTrigger, 0);
+  // The pass that takes the port back triggers on it.
+  ASSERT_TRUE(passUntilLogged("Trigger serial port back after"));
+  EXPECT_EQ(2u, triggerCount());
+  EXPECT_EQ(1u, line(kTrigger).bytes().size());
+  EXPECT_EQ(1200u, line(kTrigger).state().BaudRate);
+  EXPECT_EQ(2u, imageNameQueue->size());
+  EXPECT_EQ(1u, entriesWith("serial port lost").size());
+  ASSERT_EQ(1u, entriesWith("serial port back").size());
+  EXPECT_TRUE(std::regex_match(entriesWith("serial port back")[0],
+                               std::regex(R"(TriggerWorkerThread\(\): Trigger serial port back )"
+                                          R"(after \d+ s\.)")));
+}
+
+// The laser port's device goes away while idle with the lasers on; once
+// back, its RTS line is raised again, and nothing was written to it while
+// it was away.
+TEST_F(TriggerWorkerTest, LostLaserPortIsReopenedAndRaisedAgain) {
+  serverStatus.acquisitionActive = false;
+  startWorker();
+  setLaserPowerOn(true);
+  ASSERT_TRUE(worker_->runPass());
+  failOpens(kLaser, 111);
+  line(kLaser).unplug(5);
+  ASSERT_TRUE(passUntilLogged("Laser power serial port lost"));
+  EXPECT_EQ(std::vector<std::string>{}, entriesWith("ERROR failed to change state"));
+  failOpens(kLaser, 0);
+  ASSERT_TRUE(passUntilLogged("Laser power serial port back after"));
+  ASSERT_TRUE(worker_->runPass());
+  const std::vector<FakeSerialLine::RtsChange> changes = line(kLaser).rtsChanges();
+  ASSERT_FALSE(changes.empty());
+  EXPECT_TRUE(changes.back().on);
+  EXPECT_EQ(platform::kSerialRtsControlDisable, line(kLaser).state().fRtsControl);
+  EXPECT_EQ(2u, entriesWith("Changed state of laser power to 1.").size());
+  EXPECT_EQ(1u, entriesWith("serial port lost").size());
+}
+
+// A line that refuses RTS but is still there (no modem-control lines) is
+// not taken for lost; its failure, written once, is written whole again
+// after the lasers are switched off and on by command.
+TEST_F(TriggerWorkerTest, LaserFailureIsWrittenAgainAfterANewCommand) {
+  const std::string failed =
+      "TriggerWorkerThread(): ERROR failed to change state of laser power to 1.";
+  serverStatus.acquisitionActive = false;
+  startWorker();
+  line(kLaser).failCalls(FakeSerialLine::kSetRts, 1);
+  setLaserPowerOn(true);
+  for (int pass = 0; pass < 3; ++pass) ASSERT_TRUE(worker_->runPass());
+  setLaserPowerOn(false);
+  ASSERT_TRUE(worker_->runPass());
+  setLaserPowerOn(true);
+  ASSERT_TRUE(worker_->runPass());
+  const std::vector<std::string> lines = entriesWith("laser power to");
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ(failed, lines[0]);
+  EXPECT_TRUE(isSummaryOf(failed, lines[1], 2));
+  EXPECT_EQ(failed, lines[2]);
+  EXPECT_EQ(std::vector<std::string>{}, entriesWith("serial port lost"));
 }
 
 TEST_F(TriggerWorkerTest, LaserLineFollowsTheFlagBothWays) {
@@ -418,28 +556,47 @@ TEST_F(TriggerWorkerTest, LaserFailureIsLoggedOnceRetriedAndSummedUpWhenItEnds) 
 struct Interval {
   const char* name;
   std::vector<std::int32_t> intervals;  // one pass each
-  std::vector<std::uint64_t> armed;     // units of 100 ns
+  std::vector<long long> spacings;      // reported, in counter time (ms)
+  std::uint64_t jumpMs;                 // counter moved at the first wait
 };
 
 class IntervalTest : public TriggerWorkerTest, public testing::WithParamInterface<Interval> {};
 
-TEST_P(IntervalTest, ArmsTheTimerForTheInterval) {
+TEST_P(IntervalTest, EachTriggerComesOneIntervalAfterThePassBegan) {
   startWorker();
+  const std::uint64_t jump = GetParam().jumpMs * 10000;
+  timer_->setWaitHook([this, jump, done = false]() mutable {
+    if (!done) counter_.advance(jump);
+    done = true;
+  });
   for (const std::int32_t interval : GetParam().intervals) {
     setCameraInterval(interval);
     ASSERT_TRUE(worker_->runPass());
   }
-  EXPECT_EQ(GetParam().armed, timer_->armed());
+  EXPECT_EQ(GetParam().spacings, reportedSpacings());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     All, IntervalTest,
-    testing::Values(Interval{"OneSecond", {1000}, {10000000}},
-                    Interval{"MinusOneIsUnsigned", {-1}, {42949672950000}},
-                    Interval{"FirstPassZeroUsesTheDefault", {0}, {10000000}},
-                    Interval{"ZeroKeepsThePrevious", {250, 0}, {2500000, 2500000}},
-                    Interval{"ChangeAppliesAtOnce", {100, 20}, {1000000, 200000}}),
+    testing::Values(Interval{"OneSecond", {1000}, {1000}, 0},
+                    Interval{"MinusOneIsUnsigned", {-1}, {4294967295}, 4294967295 - 1000},
+                    Interval{"FirstPassZeroUsesTheDefault", {0}, {1000}, 0},
+                    Interval{"ZeroKeepsThePrevious", {250, 0}, {250, 250}, 0},
+                    Interval{"ChangeAppliesAtOnce", {100, 20}, {100, 20}, 0}),
     [](const testing::TestParamInfo<Interval>& param) { return param.param.name; });
+
+// "interval 60000" by mistake, corrected 10 ms into the wait: the wait ends
+// and the trigger comes one new interval after the correction.
+TEST_F(TriggerWorkerTest, IntervalChangedDuringTheWaitIsTimedFromTheChange) {
+  serverStatus.cameraInterval = 60000;
+  startWorker();
+  timer_->setWaitHook([this] {
+    if (timer_->waits() == 1) setCameraInterval(200);
+  });
+  ASSERT_TRUE(worker_->runPass());
+  EXPECT_EQ(std::vector<long long>{210}, reportedSpacings());
+  EXPECT_EQ(1u, triggerCount());
+}
 
 TEST_F(TriggerWorkerTest, NamesUpTo127CharactersOnly) {
   startWorker();

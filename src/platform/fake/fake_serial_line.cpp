@@ -20,6 +20,11 @@ void FakeSerialLine::failCalls(Call call, unsigned long code) {
   failures_[call] = code;
 }
 
+void FakeSerialLine::unplug(unsigned long code) {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (const Call call : {kGetState, kSetState, kTransmit, kSetRts, kCheck}) failures_[call] = code;
+}
+
 bool FakeSerialLine::isOpen() const {
   std::lock_guard<std::mutex> guard(lock_);
   return open_;
@@ -99,6 +104,11 @@ bool FakeSerialLine::setRts(bool on) {
   if (failing(kSetRts)) return false;
   rtsChanges_.push_back(RtsChange{on, counterNow()});
   return true;
+}
+
+bool FakeSerialLine::check() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return !failing(kCheck);
 }
 
 bool FakeSerialLine::close() {

@@ -17,7 +17,7 @@ namespace platform {
 
 class FakeSerialLine : public SerialLine {
  public:
-  enum Call { kOpen, kGetState, kSetState, kTransmit, kSetRts, kClose, kCallKinds };
+  enum Call { kOpen, kGetState, kSetState, kTransmit, kSetRts, kCheck, kClose, kCallKinds };
 
   struct Byte {
     unsigned char value;
@@ -33,6 +33,10 @@ class FakeSerialLine : public SerialLine {
   // From now on every call of that kind fails with the code (0 clears it).
   // Safe from any thread.
   void failCalls(Call call, unsigned long code);
+
+  // The device goes away: from now on every call on the open port fails
+  // with the code, as on a pulled USB adapter. Safe from any thread.
+  void unplug(unsigned long code);
 
   // Runs after each byte was recorded, on the sending thread, outside the
   // fake's own lock. Set it before the line is in use.
@@ -56,6 +60,7 @@ class FakeSerialLine : public SerialLine {
   bool setState(const SerialDcb& dcb) override;
   bool transmitByte(unsigned char byte) override;
   bool setRts(bool on) override;
+  bool check() override;
   bool close() override;
   unsigned long lastError() const override;
 

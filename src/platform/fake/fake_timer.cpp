@@ -29,6 +29,7 @@ bool FakeOneShotTimer::arm(std::uint64_t hundredNs) {
     return false;
   }
   armed_.push_back(hundredNs);
+  pending_ = hundredNs;
   return true;
 }
 
@@ -41,6 +42,8 @@ OneShotTimer::WaitResult FakeOneShotTimer::wait() {
     lastError_ = waitFailure_;
     return WaitResult::kFailed;
   }
+  if (counter_ != nullptr) counter_->advance(pending_);
+  pending_ = 0;
   return WaitResult::kFired;
 }
 

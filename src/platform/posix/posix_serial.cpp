@@ -24,10 +24,22 @@ struct BaudEntry {
 
 // Every rate termios can name; any other rate is refused.
 const BaudEntry kBaudRates[] = {
-    {0, B0},           {50, B50},     {75, B75},       {110, B110},
-    {134, B134},       {150, B150},   {200, B200},     {300, B300},
-    {600, B600},       {1200, B1200}, {1800, B1800},   {2400, B2400},
-    {4800, B4800},     {9600, B9600}, {19200, B19200}, {38400, B38400},
+    {0, B0},
+    {50, B50},
+    {75, B75},
+    {110, B110},
+    {134, B134},
+    {150, B150},
+    {200, B200},
+    {300, B300},
+    {600, B600},
+    {1200, B1200},
+    {1800, B1800},
+    {2400, B2400},
+    {4800, B4800},
+    {9600, B9600},
+    {19200, B19200},
+    {38400, B38400},
 #ifdef B57600
     {57600, B57600},
 #endif
@@ -42,6 +54,14 @@ const BaudEntry kBaudRates[] = {
 #endif
 #ifdef B921600
     {921600, B921600},
+#endif
+#ifdef B500000
+    {500000, B500000},
+    {576000, B576000},
+    {1000000, B1000000},
+    {1152000, B1152000},
+    {1500000, B1500000},
+    {2000000, B2000000},
 #endif
 };
 
@@ -162,7 +182,10 @@ class PosixSerialLine : public SerialLine {
     if (tcgetattr(fd_, &tio) < 0) return fail(errno);
     SerialDcb read{};
     read.DCBlength = sizeof(SerialDcb);
-    if (!rateForSpeed(cfgetospeed(&tio), &read.BaudRate)) return fail(EINVAL);
+    // A device left at a speed the table cannot name (by another program, or
+    // a custom divisor) must still open: its rate reads as 0, and setState
+    // replaces it with the configured one.
+    if (!rateForSpeed(cfgetospeed(&tio), &read.BaudRate)) read.BaudRate = 0;
     switch (tio.c_cflag & CSIZE) {
       case CS5:
         read.ByteSize = 5;
@@ -261,6 +284,15 @@ class PosixSerialLine : public SerialLine {
   bool setRts(bool on) override {
     int bits = TIOCM_RTS;
     if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) < 0) return fail(errno);
+    return true;
+  }
+
+  bool check() override {
+    // A terminal whose device went away (a USB adapter pulled, the other side
+    // of a pseudo-terminal closed) is hung up: every ioctl on it then fails
+    // with EIO.
+    termios tio{};
+    if (tcgetattr(fd_, &tio) < 0) return fail(errno);
     return true;
   }
 

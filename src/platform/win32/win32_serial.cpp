@@ -72,6 +72,15 @@ class Win32SerialLine : public SerialLine {
     return true;
   }
 
+  bool check() override {
+    // The driver of a removed device (a USB adapter pulled) fails every
+    // request on the handle it left behind.
+    DCB native{};
+    native.DCBlength = sizeof(DCB);
+    if (!GetCommState(handle_, &native)) return fail(GetLastError());
+    return true;
+  }
+
   bool close() override {
     const HANDLE handle = handle_;
     handle_ = INVALID_HANDLE_VALUE;

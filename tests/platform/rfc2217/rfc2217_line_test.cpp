@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/rfc2217/test_port_server.h"
 #include "platform/socket.h"
@@ -387,6 +390,39 @@ TEST_F(Rfc2217LineTest, ClientLeavingIsSeenByTheServer) {
   auto line = openLine(&server);
   EXPECT_TRUE(line->close());
   EXPECT_TRUE(server.waitUntil([](const Record& r) { return r.clientLeft; }));
+}
+
+// A server that vanished without closing takes every byte and answers none:
+// after a quiet spell the line asks for the RTS state, and gives the
+// connection up when no answer comes. One that answers keeps it.
+TEST_F(Rfc2217LineTest, VanishedServerIsNoticedByItsSilence) {
+  TestPortServer server(serverOptions(TestPortServer::Negotiation::kAccept));
+  platform::Rfc2217Timing timing = quickTiming();
+  timing.quietMs = 50;
+  timing.answerMs = 200;
+  auto line = platform::createRfc2217SerialLine(server.portName().c_str(), timing);
+  ASSERT_TRUE(line->open()) << line->lastError();
+  const auto questions = [](const Record& r) {
+    return std::count(r.controls.begin(), r.controls.end(), std::uint8_t{10});
+  };
+  // Answered questions keep the line.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (questions(server.snapshot()) < 3 && std::chrono::steady_clock::now() < deadline) {
+    ASSERT_TRUE(line->check()) << line->lastError();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  server.fallSilent();
+  testing::internal::CaptureStderr();
+  bool alive = true;
+  while (alive && std::chrono::steady_clock::now() < deadline) {
+    alive = line->check();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(alive);
+  EXPECT_EQ(platform::kRfc2217NoAnswer, line->lastError());
+  EXPECT_NE(std::string::npos, printed.find("connection taken as lost")) << printed;
+  EXPECT_FALSE(line->transmitByte(0));
 }
 
 }  // namespace

@@ -159,6 +159,7 @@ void TestPortServer::handle(platform::SocketHandle client, const tn::Event& even
 }
 
 void TestPortServer::reply(platform::SocketHandle client, const tn::Bytes& bytes) {
+  if (silent_) return;
   if (options_.confirmation == Confirmation::kEchoSplit) {
     // One byte per send, so the client sees the reply in pieces.
     for (const std::uint8_t byte : bytes) platform::socketSend(client, &byte, 1);

@@ -66,6 +66,10 @@ class TestPortServer {
   // Closes the client's connection and waits until it is closed.
   bool closeConnection();
 
+  // From now on reads and records what the client sends but answers
+  // nothing, as a server that vanished without closing the connection.
+  void fallSilent() { silent_ = true; }
+
  private:
   void run();
   void serve(platform::SocketHandle client);
@@ -77,6 +81,7 @@ class TestPortServer {
   int port_ = -1;
   std::atomic<bool> stop_{false};
   std::atomic<bool> closeRequested_{false};
+  std::atomic<bool> silent_{false};
   std::mutex mutex_;
   std::condition_variable changed_;
   Record record_;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -168,6 +169,48 @@ TEST_F(PseudoTerminalTest, ANonTerminalIsRefused) {
   EXPECT_FALSE(port->isOpen);
   EXPECT_EQ(0u, messages.find("triggerSerialPort::openSerialPort(): ERROR: Unknown Error 25\n"))
       << messages;
+}
+
+// A device left at a speed the line's table does not name (another program
+// set it, or a custom divisor) opens and takes the configured rate.
+TEST_F(PseudoTerminalTest, ADeviceAtAnOddSpeedOpensAndTakesTheConfiguredRate) {
+  for (const speed_t odd : {speed_t{B500000}, speed_t{B4000000}}) {
+    SCOPED_TRACE(odd);
+    const int other = open(path_.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    termios tio{};
+    ASSERT_EQ(0, tcgetattr(other, &tio));
+    ASSERT_EQ(0, cfsetospeed(&tio, odd));
+    ASSERT_EQ(0, cfsetispeed(&tio, odd));
+    ASSERT_EQ(0, tcsetattr(other, TCSANOW, &tio));
+    std::string messages;
+    std::unique_ptr<triggerSerialPort> port = openPort(&messages);
+    close(other);
+    ASSERT_TRUE(port->isOpen) << messages;
+    ASSERT_TRUE(port->changePortSettings(1200, 8, 'N', 1));
+    platform::SerialDcb dcb{};
+    std::unique_ptr<platform::SerialLine> probe = platform::createSerialLine(path_.c_str());
+    port->closeSerialPort();
+    ASSERT_TRUE(probe->open());
+    ASSERT_TRUE(probe->getState(&dcb));
+    EXPECT_EQ(1200u, dcb.BaudRate);
+  }
+}
+
+// The other side going away hangs the terminal up: the check fails, and
+// the driver closes the port.
+TEST_F(PseudoTerminalTest, CheckFailsOnceTheDeviceIsGone) {
+  std::unique_ptr<triggerSerialPort> port = openPort();
+  ASSERT_TRUE(port->isOpen);
+  EXPECT_TRUE(port->checkLine());
+  close(master_);
+  master_ = -1;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(port->checkLine());
+  EXPECT_EQ("triggerSerialPort::checkLine(): ERROR: Port `" + path_ + "' is gone. ERRNO 5\n",
+            testing::internal::GetCapturedStderr());
+  EXPECT_FALSE(port->isOpen);
+  EXPECT_FALSE(port->sendTrigger());
 }
 
 }  // namespace
