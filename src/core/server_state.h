@@ -26,6 +26,9 @@ struct ServerStatus {
   bool running;
   bool acquisitionActive;
   bool laserPowerOn;
+  // Laser commands stored so far, so that a repeated "lasers 1" is seen as a
+  // new request too.
+  std::uint32_t laserRequests;
   bool cameraConnected;
   std::int32_t cameraInterval;  // milliseconds between triggers
   std::uint32_t triggerCount;

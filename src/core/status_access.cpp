@@ -74,7 +74,10 @@ bool setAcquisitionActive(bool active) {
 }
 
 bool setLaserPowerOn(bool on) {
-  return underStatusMutex([&] { serverStatus.laserPowerOn = on; });
+  return underStatusMutex([&] {
+    serverStatus.laserPowerOn = on;
+    ++serverStatus.laserRequests;
+  });
 }
 
 bool getCameraConnected() {

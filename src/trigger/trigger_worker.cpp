@@ -300,18 +300,22 @@ TriggerWorker::WaitEnd TriggerWorker::waitUntilDue() {
 
 void TriggerWorker::driveLasers() {
   bool wanted = false;
+  std::uint32_t requests = 0;
   {
     platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
     // A flag that cannot be read leaves the line as it is: taking it as
     // false would switch the lasers off and on again around a busy mutex.
     if (!hold.obtained()) return;
     wanted = serverStatus.laserPowerOn;
+    requests = serverStatus.laserRequests;
   }
-  // A new request by command is a new matter: a failure that goes on is
-  // written whole again instead of only being counted.
-  if (wanted != laserWanted_) {
+  // A new request by command, even one that repeats the state asked for, is
+  // a new matter: a failure that goes on is written whole again instead of
+  // only being counted.
+  if (wanted != laserWanted_ || requests != laserRequests_) {
     laserFailureLine_.ended();
     laserWanted_ = wanted;
+    laserRequests_ = requests;
   }
   // Raising is repeated every pass, so a line that dropped (a device
   // restarted) comes back; lowering happens once, as soon as the flag falls.

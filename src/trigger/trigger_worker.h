@@ -127,7 +127,8 @@ class TriggerWorker {
   std::int32_t interval_ = 1000;
   std::int64_t dueTime_ = -10000000;  // units of 100 ns, negative: relative
   LaserLine laserLine_ = LaserLine::kLowered;
-  bool laserWanted_ = false;  // laserPowerOn as last read
+  bool laserWanted_ = false;         // laserPowerOn as last read
+  std::uint32_t laserRequests_ = 0;  // laserRequests as last read
 
   // Faults that last: a laser line that keeps refusing a state, a queue
   // that stays full while the camera delivers nothing, a failing timer
