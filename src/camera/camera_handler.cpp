@@ -1,5 +1,6 @@
 #include "camera/camera_handler.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -34,8 +35,28 @@ ObjectRecord* CameraHandler::currentSource() {
   // closed may already be freed.
   for (const std::unique_ptr<ObjectRecord>& child : moduleRecord->children)
     if (child.get() == sourceRecord) return sourceRecord;
-  sourceRecord = moduleRecord->children.empty() ? nullptr : moduleRecord->children.front().get();
+  ObjectRecord* replacement =
+      moduleRecord->children.empty() ? nullptr : moduleRecord->children.front().get();
+  if (replacement != nullptr && cameraOpen)
+    cameraOpened(replacement);  // plugged back within one wait: a camera anew
+  else
+    sourceRecord = replacement;
   return sourceRecord;
+}
+
+void CameraHandler::cameraOpened(ObjectRecord* source) {
+  sourceRecord = source;
+  cameraOpen = true;
+  passedItems.clear();
+  ++connectionCount;
+}
+
+bool CameraHandler::cameraStillOpen() {
+  if (cameraOpen && currentSource() == nullptr) {
+    cameraOpen = false;
+    itemCollected = false;
+  }
+  return cameraOpen;
 }
 
 void CameraHandler::abandonModuleRecord() {
@@ -127,8 +148,7 @@ bool CameraHandler::connectCamera() {
   // The camera left between the count and the array read: nothing to open.
   if (id == NO_OBJECT_ID) return false;
   if (ObjectRecord* opened = findChild(moduleRecord.get(), id)) {
-    sourceRecord = opened;  // an add-child event opened it
-    cameraOpen = true;
+    cameraOpened(opened);  // an add-child event opened it
     return true;
   }
   ObjectRecord* opened = nullptr;
@@ -137,8 +157,7 @@ bool CameraHandler::connectCamera() {
     std::fputs("CameraHandler::connectCamera() ERROR: Source object can't be opened.\n", stderr);
     return false;
   }
-  cameraOpen = true;
-  sourceRecord = opened;
+  cameraOpened(opened);
   return true;
 }
 
@@ -146,16 +165,15 @@ bool CameraHandler::itemSelect() {
   releaseClosedRecords();
   itemId = NO_OBJECT_ID;
   ObjectRecord* source = currentSource();
-  if (source != nullptr && selectItem(source, &itemId)) {
-    itemCollected = itemId != NO_OBJECT_ID;
-    return true;
-  }
-  itemCollected = false;
-  return false;
+  const bool asked = source != nullptr && selectItem(source, &itemId, &passedItems);
+  itemCollected = asked && itemId != NO_OBJECT_ID;
+  cameraStillOpen();
+  return asked && !source->closed;
 }
 
 bool CameraHandler::itemDownloadDefault() {
   releaseClosedRecords();
+  lastDownload = DownloadOutcome::NONE;
   // Cleared on every way through, so that a stale save is never taken for
   // this pass's image.
   removeItemFlag = false;
@@ -169,20 +187,40 @@ bool CameraHandler::itemDownloadDefault() {
   }
   ObjectRecord* source = currentSource();
   ObjectRecord* item = findChild(source, itemId);
+  lastDownload = DownloadOutcome::NOT_DELIVERED;
   if (item == nullptr && (source == nullptr || !openChild(source, itemId) ||
                           (item = findChild(source, itemId)) == nullptr)) {
     std::fputs("CameraHandler::itemDownloadDefault() ERROR: Item object can't be opened.\n",
                stdout);
+    if (!cameraStillOpen()) lastDownload = DownloadOutcome::GONE;
     return false;
   }
   std::uint32_t dataType = 0;
-  if (!selectDataType(item, &dataType) || item->closed) return false;
-  if (dataType != MODULE_DATA_IMAGE) return true;  // only a thumbnail: nothing to save
+  const bool typed = selectDataType(item, &dataType);
+  if (item->closed || !cameraStillOpen()) {
+    lastDownload = DownloadOutcome::GONE;
+    return false;
+  }
+  if (!typed) return false;
+  if (dataType != MODULE_DATA_IMAGE) {  // only a thumbnail: nothing to save
+    lastDownload = DownloadOutcome::NO_IMAGE_DATA;
+    return true;
+  }
   removeItemFlag = false;
   imageCommandAcquire(item, MODULE_DATA_IMAGE);
-  // Without the flag the item stays open and is downloaded again while the
-  // module lists it.
-  if (removeItemFlag) closeChild(currentSource(), itemId);
+  if (savedFileRecord.saved) {
+    lastDownload = DownloadOutcome::SAVED;
+    // Without the flag the item stays open; passed over, it is not fetched
+    // again in every pass while the module keeps listing it.
+    if (removeItemFlag)
+      closeChild(currentSource(), itemId);
+    else
+      passItem(itemId);
+  } else if (savedFileRecord.refused) {
+    lastDownload = DownloadOutcome::NOT_SAVED;
+  } else if (item->closed || !cameraStillOpen()) {
+    lastDownload = DownloadOutcome::GONE;
+  }
   return true;
 }
 
@@ -213,5 +251,39 @@ bool CameraHandler::closeModule() {
   releaseClosedRecords();
   cameraOpen = false;
   moduleLoaded = false;
+  itemCollected = false;
+  passedItems.clear();
+  leftovers_ = false;
   return true;
+}
+
+bool CameraHandler::disconnectCamera() {
+  ++disconnectCount;
+  return closeModule();
+}
+
+void CameraHandler::dropCamera() {
+  releaseClosedRecords();
+  ObjectRecord* source = currentSource();
+  cameraOpen = false;
+  itemCollected = false;
+  sourceRecord = nullptr;
+  if (source != nullptr && !closeChild(moduleRecord.get(), source->id)) leftovers_ = true;
+}
+
+bool CameraHandler::reopenCamera() {
+  releaseClosedRecords();
+  cameraOpen = false;
+  if (moduleLoaded && !leftovers_ && connectCamera()) return true;
+  if (moduleLoaded && !closeModule()) return false;
+  return connectCamera();
+}
+
+void CameraHandler::passItem(std::uint32_t id) {
+  if (std::find(passedItems.begin(), passedItems.end(), id) != passedItems.end()) return;
+  try {
+    passedItems.push_back(id);
+  } catch (...) {
+    // Without room the item is simply tried again.
+  }
 }

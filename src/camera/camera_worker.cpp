@@ -8,6 +8,7 @@
 
 #include "camera/data_proc.h"
 #include "camera/camera_handler.h"
+#include "camera/camera_recovery.h"
 #include "channel/command_processing.h"
 #include "channel/image_name_queue.h"
 #include "channel/message_queue.h"
@@ -33,12 +34,31 @@ RepeatedLine itemSelectFault;
 RepeatedLine downloadFault;
 RepeatedLine keptNameFault;
 RepeatedLine genericNameFault;
+RepeatedLine statusLockFault;
 
 // Set when a download with a queued name failed. The shot stays on the card
 // and, the oldest there, comes again first; it keeps its own name and trigger
 // time then, or every later image would carry the name and time of the
 // trigger before its own.
 bool nameKeptForRetry = false;
+
+// A camera whose item search fails this many passes in a row is taken for
+// gone, as one whose record the module closed.
+constexpr int kSelectFailuresForLoss = 3;
+int selectFailuresInRow = 0;
+
+// An item the module fails to deliver this many times in a row is passed
+// over for the rest of the connection, so that one bad shot cannot hold
+// back every shot after it.
+constexpr int kTriesPerItem = 3;
+struct FailedTries {
+  std::uint32_t item = 0;
+  std::uint32_t connection = 0;
+  int count = 0;
+} failedTries;
+
+CameraRecovery recovery;
+std::uint32_t disconnectsSeen = 0;
 
 // Sets imageBaseName to "<prefix>IMG", or to "IMG" when that does not fit:
 // a name is never cut, since a cut prefix may name another folder.
@@ -53,23 +73,31 @@ void useGenericName() {
   }
 }
 
+enum class NameTaken {
+  QUEUED,   // the trigger's own name (or the one kept for a retry)
+  GENERIC,  // no name was waiting: the generic name, the previous times
+  NO_LOCK,  // statusMutex not obtained: nothing may be downloaded now
+};
+
 // Takes the oldest prepared name and trigger time for the image about to be
 // downloaded; without one, the generic name and the previous image's times.
-// Returns whether a queued name (or the one kept for a retry) is in use.
-bool takeImageName() {
-  if (nameKeptForRetry) return true;  // imageBaseName and the Exif texts still hold it
+NameTaken takeImageName() {
+  if (nameKeptForRetry) return NameTaken::QUEUED;  // imageBaseName and the Exif texts hold it
   platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
   if (!hold.obtained()) {
-    logprintf(currentLogStream, "CameraWorkerThread():: Error getting status mutex\n");
-    return false;
+    // imageBaseName still holds the previous image's name and time: the shot
+    // waits on the card for a pass that can take its own.
+    statusLockFault.occurred("CameraWorkerThread():: Error getting status mutex\n");
+    return NameTaken::NO_LOCK;
   }
+  statusLockFault.ended();
   std::int32_t length = 0;
   if (!imageNameQueue->popImageName(&length)) {
     // While a download keeps failing, every retry takes the generic name
     // again: the line is written once for the image, not once per try.
     genericNameFault.occurred("%s: ERROR: No Image name avaiable, using generic.\n", kWho);
     useGenericName();
-    return false;
+    return NameTaken::GENERIC;
   }
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof imageBaseName) {
     // The trigger time stays: it belongs to this image whatever its name.
@@ -78,7 +106,7 @@ bool takeImageName() {
               static_cast<int>(length));
     useGenericName();
   }
-  return true;
+  return NameTaken::QUEUED;
 }
 
 void endDownloadFaults() {
@@ -87,21 +115,124 @@ void endDownloadFaults() {
   genericNameFault.ended();
 }
 
+// A kept name no image will take any more leaves, so that the next image
+// takes the next name.
+void withdrawKeptName(const char* why) {
+  if (!nameKeptForRetry) return;
+  nameKeptForRetry = false;
+  logprintf(currentLogStream,
+            "%s: %s; image name %s withdrawn, the next image takes the next name.\n", kWho, why,
+            imageBaseName);
+}
+
+// The failed tries of item in a row, this one included.
+int countFailedTry(std::uint32_t item) {
+  const std::uint32_t connection = cameraHandler->connectionCount;
+  if (failedTries.item != item || failedTries.connection != connection)
+    failedTries = FailedTries{item, connection, 0};
+  return ++failedTries.count;
+}
+
+void passOver(std::uint32_t item, bool named, const char* why) {
+  cameraHandler->passItem(item);
+  failedTries = FailedTries{};
+  endDownloadFaults();
+  logprintf(currentLogStream,
+            "%s: ERROR Image item %u %s; passed over, it stays on the camera card.\n", kWho,
+            static_cast<unsigned>(item), why);
+  nameKeptForRetry = named;  // withdrawn at once, with its line
+  withdrawKeptName("Item passed over");
+}
+
 void downloadImage() {
-  const bool named = takeImageName();
-  // Only a file that was really saved is reported, counted and logged: a
-  // failed save, a failed acquisition or a thumbnail-only item is not.
-  if (cameraHandler->itemDownloadDefault() && savedFileRecord.saved) {
-    nameKeptForRetry = false;
+  const NameTaken taken = takeImageName();
+  if (taken == NameTaken::NO_LOCK) return;
+  const bool named = taken == NameTaken::QUEUED;
+  const std::uint32_t item = cameraHandler->itemId;
+  cameraHandler->itemDownloadDefault();
+  switch (cameraHandler->lastDownload) {
+    case DownloadOutcome::SAVED:
+      // Only a file that was really saved is reported, counted and logged.
+      nameKeptForRetry = false;
+      failedTries = FailedTries{};
+      endDownloadFaults();
+      logprintf(currentLogStream, "%s: GOT FILE [%s]\n", kWho, savedFileRecord.name);
+      ++serverStatus.imageCount;
+      WriteFileToLog();
+      return;
+    case DownloadOutcome::NO_IMAGE_DATA:
+      passOver(item, named, "has no image data");
+      return;
+    case DownloadOutcome::NOT_DELIVERED:
+      if (countFailedTry(item) >= kTriesPerItem) {
+        char why[64];
+        std::snprintf(why, sizeof why, "not downloaded after %d tries", kTriesPerItem);
+        passOver(item, named, why);
+        return;
+      }
+      break;
+    case DownloadOutcome::NONE:
+    case DownloadOutcome::NOT_SAVED:
+    case DownloadOutcome::GONE:
+      // A save that failed here, or a shot that went with its camera, is
+      // the item's fault no more than the next one's: tried again.
+      break;
+  }
+  downloadFault.occurred("%s: Error: failed download image.\n", kWho);
+  nameKeptForRetry = named;
+  if (named)
+    keptNameFault.occurred("%s: Image name %s kept for the next image.\n", kWho, imageBaseName);
+}
+
+// A disconnect command ends the tries to bring the camera back. A kept name
+// stays kept: its shot stays on the card, the oldest there, and comes first
+// after the reconnection, as every queued name stays with its own shot.
+void followDisconnect() {
+  if (cameraHandler->disconnectCount == disconnectsSeen) return;
+  disconnectsSeen = cameraHandler->disconnectCount;
+  recovery.stop();
+  selectFailuresInRow = 0;
+  failedTries = FailedTries{};
+  endDownloadFaults();
+  if (nameKeptForRetry)
+    logprintf(currentLogStream,
+              "%s: Camera disconnected; image name %s stays kept for its shot on the card.\n", kWho,
+              imageBaseName);
+}
+
+void cameraLost() {
+  selectFailuresInRow = 0;
+  itemSelectFault.ended();
+  recovery.retry(*cameraHandler, kWho);
+}
+
+// The camera part of a pass, while the camera is wanted.
+void pollCamera() {
+  if (!cameraHandler->isCameraConnected()) {
+    recovery.retry(*cameraHandler, kWho);
+    return;
+  }
+  recovery.found(kWho);  // reopened by a connect command meanwhile
+  const bool asked = cameraHandler->itemSelect();
+  // The module closed the camera's record: gone, with no command.
+  if (!cameraHandler->isCameraConnected()) return cameraLost();
+  if (asked) {
+    selectFailuresInRow = 0;
+    itemSelectFault.ended();
+  }
+  if (cameraHandler->itemCollected) {
+    downloadImage();
+    // The camera may have gone during the download: taken up next pass.
+  } else if (asked) {
+    // No image waits: a run of failed tries on one image is over.
     endDownloadFaults();
-    logprintf(currentLogStream, "%s: GOT FILE [%s]\n", kWho, savedFileRecord.name);
-    ++serverStatus.imageCount;
-    WriteFileToLog();
-  } else {
-    downloadFault.occurred("%s: Error: failed download image.\n", kWho);
-    nameKeptForRetry = named;
-    if (named)
-      keptNameFault.occurred("%s: Image name %s kept for the next image.\n", kWho, imageBaseName);
+  } else if (++selectFailuresInRow >= kSelectFailuresForLoss) {
+    // Its records fail every pass: closed, and opened again.
+    cameraHandler->dropCamera();
+    cameraLost();
+  } else if (selectFailuresInRow == 1) {
+    itemSelectFault.occurred("%s: ERROR: Cannot communicate with the camera for item select.\n",
+                             kWho);
   }
 }
 
@@ -126,6 +257,10 @@ void startCameraWorker() {
   }
   serverStatus.imageCount = 0;
   nameKeptForRetry = false;
+  failedTries = FailedTries{};
+  selectFailuresInRow = 0;
+  recovery.stop();
+  disconnectsSeen = cameraHandler != nullptr ? cameraHandler->disconnectCount : 0;
 }
 
 bool runCameraWorkerPass() {
@@ -159,18 +294,9 @@ bool runCameraWorkerPass() {
   // client sessions.
   if (taken) processCommandMessage(messageBuffer, count, session);
 
-  if (!getCameraConnected() || cameraHandler == nullptr) return true;
-  const bool asked = cameraHandler->itemSelect();
-  if (asked) itemSelectFault.ended();
-  if (cameraHandler->itemCollected) {
-    downloadImage();
-  } else if (asked) {
-    // No image waits: a run of failed tries on one image is over.
-    endDownloadFaults();
-  } else {
-    itemSelectFault.occurred("%s: ERROR: Cannot communicate with the camera for item select.\n",
-                             kWho);
-  }
+  if (cameraHandler == nullptr) return true;
+  followDisconnect();
+  if (getCameraConnected()) pollCamera();
   return true;
 }
 

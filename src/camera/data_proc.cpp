@@ -6,15 +6,16 @@
 #include <new>
 
 #include "camera/file_names.h"
-#include "camera/image_file.h"
+#include "camera/module_commands.h"
 #include "core/image_names.h"
 #include "jpeg/image_stamp.h"
 
 bool removeItemFlag = false;
-SavedFileRecord savedFileRecord = {false, ""};
+SavedFileRecord savedFileRecord = {false, false, ""};
 
 void clearSavedFileRecord() {
   savedFileRecord.saved = false;
+  savedFileRecord.refused = false;
   savedFileRecord.name[0] = '\0';
 }
 
@@ -79,29 +80,35 @@ void noteRemoval(std::uint32_t type, std::uint32_t removeObject) {
   if (removeObject != 0 && (type & MODULE_DATA_IMAGE) != 0) removeItemFlag = true;
 }
 
-// Writes the gathered object under name, empties the context and records the
-// save: the saved-file record, savedFileName for the image log (raw data
-// included) and the module's removal request. Returns the procedure's result.
-std::int32_t save(DataProcContext& context, const char* name, bool reportOpenFailure,
-                  std::uint32_t type, std::uint32_t removeObject) {
-  const camera::WriteResult written =
-      camera::writeImageFile(name, context.buffer, context.bufferSize);
-  dropBuffer(context);
-  switch (written) {
-    case camera::WriteResult::WRITTEN:
-      savedFileRecord.saved = true;
-      copyName(savedFileRecord.name, name);
-      copyName(savedFileName, name);
-      noteRemoval(type, removeObject);
+// Records a saved object: the saved-file record, savedFileName for the
+// image log (raw data included) and the module's removal request.
+void recordSave(const char* name, std::uint32_t type, std::uint32_t removeObject) {
+  savedFileRecord.saved = true;
+  copyName(savedFileRecord.name, name);
+  copyName(savedFileName, name);
+  noteRemoval(type, removeObject);
+}
+
+// The procedure's result for a save, with the line each failure calls for
+// (the naming failures printed their own).
+std::int32_t saveResult(camera::SaveResult result, const char* name, bool reportOpenFailure,
+                        std::uint32_t type, std::uint32_t removeObject) {
+  switch (result) {
+    case camera::SaveResult::SAVED:
+      recordSave(name, type, removeObject);
       return MODULE_RESULT_OK;
-    case camera::WriteResult::CANNOT_OPEN:
+    case camera::SaveResult::CANNOT_OPEN:
       if (reportOpenFailure)
         std::fprintf(stderr, "ERROR: Cannot open file for writing [%s].\n", name);
-      return MODULE_RESULT_CANNOT_SAVE;
-    case camera::WriteResult::CANNOT_WRITE:
+      break;
+    case camera::SaveResult::CANNOT_WRITE:
       std::fprintf(stderr, "ERROR: Cannot write file [%s].\n", name);
-      return MODULE_RESULT_CANNOT_SAVE;
+      break;
+    case camera::SaveResult::TOO_LONG:
+    case camera::SaveResult::EXHAUSTED:
+      break;
   }
+  savedFileRecord.refused = true;
   return MODULE_RESULT_CANNOT_SAVE;
 }
 
@@ -109,6 +116,7 @@ std::int32_t fileData(DataProcContext& context, const FileDataInfo& info, const 
   std::int32_t result = MODULE_RESULT_OK;
   switch (gather(context, info.totalLength, info.length, data, &result)) {
     case Gathered::FAILED:
+      savedFileRecord.refused = true;
       return result;
     case Gathered::INCOMPLETE:
       return MODULE_RESULT_OK;
@@ -119,12 +127,11 @@ std::int32_t fileData(DataProcContext& context, const FileDataInfo& info, const 
   // Every file type goes through the stamp; one that is not a JPEG is left
   // exactly as delivered.
   jpeg::stampImageBuffer(context.buffer, static_cast<int>(context.bufferSize));
-  char name[camera::FILE_NAME_BUFFER];
-  if (camera::chooseImageFileName(imageBaseName, extension, name) != camera::NameResult::FOUND) {
-    dropBuffer(context);
-    return MODULE_RESULT_CANNOT_SAVE;
-  }
-  return save(context, name, true, info.type, info.removeObject);
+  char name[camera::FILE_NAME_BUFFER] = "";
+  const camera::SaveResult saved =
+      camera::saveImageFile(imageBaseName, extension, context.buffer, context.bufferSize, name);
+  dropBuffer(context);
+  return saveResult(saved, name, true, info.type, info.removeObject);
 }
 
 std::int32_t rawData(DataProcContext& context, const ImageDataInfo& info, const void* data) {
@@ -134,6 +141,7 @@ std::int32_t rawData(DataProcContext& context, const ImageDataInfo& info, const 
   std::int32_t result = MODULE_RESULT_OK;
   switch (gather(context, total, chunkBytes, data, &result)) {
     case Gathered::FAILED:
+      savedFileRecord.refused = true;
       return result;
     case Gathered::INCOMPLETE:
       return MODULE_RESULT_OK;
@@ -143,12 +151,11 @@ std::int32_t rawData(DataProcContext& context, const ImageDataInfo& info, const 
   const char* stem = (info.type & MODULE_DATA_IMAGE) != 0       ? "Image"
                      : (info.type & MODULE_DATA_THUMBNAIL) != 0 ? "Thumb"
                                                                 : "Unknown";
-  char name[camera::FILE_NAME_BUFFER];
-  if (camera::chooseRawFileName(stem, name) != camera::NameResult::FOUND) {
-    dropBuffer(context);
-    return MODULE_RESULT_CANNOT_SAVE;
-  }
-  return save(context, name, false, info.type, info.removeObject);
+  char name[camera::FILE_NAME_BUFFER] = "";
+  const camera::SaveResult saved =
+      camera::saveRawFile(stem, context.buffer, context.bufferSize, name);
+  dropBuffer(context);
+  return saveResult(saved, name, false, info.type, info.removeObject);
 }
 
 }  // namespace
@@ -156,6 +163,8 @@ std::int32_t rawData(DataProcContext& context, const ImageDataInfo& info, const 
 std::int32_t DataProc(void* reference, void* info, void* data) {
   auto* context = static_cast<DataProcContext*>(reference);
   if (context == nullptr || info == nullptr) return MODULE_RESULT_CANNOT_SAVE;
+  // Data arriving keeps a waited acquisition from being given up.
+  noteModuleProgress();
   // The records are read by copy: the module's pointer need not be aligned.
   std::uint32_t type = 0;
   std::memcpy(&type, info, sizeof type);

@@ -35,11 +35,13 @@ void releaseDataProcContext(DataProcContext* context);
 extern bool removeItemFlag;
 
 // Whether the current acquisition really saved a file, and under which name
-// (raw data included). The camera
-// handler clears it before each acquisition; the camera worker counts and
-// logs an image only when saved is true.
+// (raw data included), or whether DataProc refused an object it could not
+// keep or save (a fault on this side, not the camera's). The camera handler
+// clears it before each acquisition; the camera worker counts and logs an
+// image only when saved is true.
 struct SavedFileRecord {
   bool saved;
+  bool refused;
   char name[kSavedFileNameSize];
 };
 extern SavedFileRecord savedFileRecord;
@@ -56,4 +58,6 @@ void clearSavedFileRecord();
 //         written, no usable name, or a chunk ran past the announced total);
 //         its data is dropped, no file is left behind, the context is empty
 //         and removeItemFlag keeps its value, so the camera keeps the shot.
+// Every failure sets savedFileRecord.refused. Each call counts as progress
+// of the waited acquisition (noteModuleProgress).
 std::int32_t DataProc(void* reference, void* info, void* data);

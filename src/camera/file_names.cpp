@@ -7,17 +7,51 @@
 namespace camera {
 namespace {
 
-// False, with the error line printed, when the composed name does not fit
-// savedFileName: a cut name could name some other, existing file.
-bool fits(const char (&name)[FILE_NAME_BUFFER], int length) {
-  if (length >= 0 && length <= MAX_SAVED_NAME) return true;
-  std::fprintf(stderr, "ERROR: File name too long [%s].\n", name);
-  return false;
+// Composes candidate counter of a series into name. False, with the error
+// line printed, when it does not fit savedFileName: a cut name could name
+// some other, existing file.
+using Compose = int (*)(const char* base, const char* extension, std::uint32_t counter,
+                        char (&name)[FILE_NAME_BUFFER]);
+
+int composeImage(const char* base, const char* extension, std::uint32_t counter,
+                 char (&name)[FILE_NAME_BUFFER]) {
+  if (counter == 0) return std::snprintf(name, sizeof name, "%.127s%s", base, extension);
+  return std::snprintf(name, sizeof name, "%.127s-%03u%s", base, static_cast<unsigned>(counter),
+                       extension);
 }
 
-NameResult exhausted(const char* firstCandidate) {
-  std::fprintf(stderr, "ERROR: No free file name left for [%s].\n", firstCandidate);
-  return NameResult::EXHAUSTED;
+int composeRaw(const char* stem, const char*, std::uint32_t counter,
+               char (&name)[FILE_NAME_BUFFER]) {
+  return std::snprintf(name, sizeof name, "%s%03u.raw", stem, static_cast<unsigned>(counter));
+}
+
+SaveResult saveInSeries(Compose compose, const char* base, const char* extension,
+                        std::uint32_t firstCounter, bool reportRenaming, const unsigned char* data,
+                        std::size_t size, char (&name)[FILE_NAME_BUFFER]) {
+  char first[FILE_NAME_BUFFER];
+  compose(base, extension, firstCounter, first);
+  for (std::uint32_t counter = firstCounter; counter <= LAST_NAME_COUNTER; ++counter) {
+    const int length = compose(base, extension, counter, name);
+    if (length < 0 || length > MAX_SAVED_NAME) {
+      std::fprintf(stderr, "ERROR: File name too long [%s].\n", name);
+      return SaveResult::TOO_LONG;
+    }
+    if (reportRenaming && counter != firstCounter)
+      std::fprintf(stderr, "ERROR: Trying to write to existing file... renaming [%s].\n", name);
+    if (imageFileExists(name)) continue;
+    switch (writeImageFile(name, data, size)) {
+      case WriteResult::WRITTEN:
+        return SaveResult::SAVED;
+      case WriteResult::NAME_TAKEN:
+        continue;  // it appeared since the check: the next name
+      case WriteResult::CANNOT_OPEN:
+        return SaveResult::CANNOT_OPEN;
+      case WriteResult::CANNOT_WRITE:
+        return SaveResult::CANNOT_WRITE;
+    }
+  }
+  std::fprintf(stderr, "ERROR: No free file name left for [%s].\n", first);
+  return SaveResult::EXHAUSTED;
 }
 
 }  // namespace
@@ -37,30 +71,14 @@ const char* extensionForFileDataType(std::uint32_t fileDataType) {
   }
 }
 
-NameResult chooseImageFileName(const char* base, const char* extension,
-                               char (&name)[FILE_NAME_BUFFER]) {
-  char first[FILE_NAME_BUFFER];
-  int length = std::snprintf(first, sizeof first, "%.127s%s", base, extension);
-  std::snprintf(name, sizeof name, "%s", first);
-  if (!fits(name, length)) return NameResult::TOO_LONG;
-  for (std::uint32_t counter = 1; imageFileExists(name); ++counter) {
-    if (counter > LAST_NAME_COUNTER) return exhausted(first);
-    length = std::snprintf(name, sizeof name, "%.127s-%03u%s", base, static_cast<unsigned>(counter),
-                           extension);
-    if (!fits(name, length)) return NameResult::TOO_LONG;
-    std::fprintf(stderr, "ERROR: Trying to write to existing file... renaming [%s].\n", name);
-  }
-  return NameResult::FOUND;
+SaveResult saveImageFile(const char* base, const char* extension, const unsigned char* data,
+                         std::size_t size, char (&name)[FILE_NAME_BUFFER]) {
+  return saveInSeries(composeImage, base, extension, 0, true, data, size, name);
 }
 
-NameResult chooseRawFileName(const char* stem, char (&name)[FILE_NAME_BUFFER]) {
-  for (std::uint32_t counter = 1; counter <= LAST_NAME_COUNTER; ++counter) {
-    std::snprintf(name, sizeof name, "%s%03u.raw", stem, static_cast<unsigned>(counter));
-    if (!imageFileExists(name)) return NameResult::FOUND;
-  }
-  char first[FILE_NAME_BUFFER];
-  std::snprintf(first, sizeof first, "%s001.raw", stem);
-  return exhausted(first);
+SaveResult saveRawFile(const char* stem, const unsigned char* data, std::size_t size,
+                       char (&name)[FILE_NAME_BUFFER]) {
+  return saveInSeries(composeRaw, stem, "", 1, false, data, size, name);
 }
 
 }  // namespace camera

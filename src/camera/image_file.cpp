@@ -13,18 +13,16 @@ bool statusExists(const char* name) {
   return !error && status.type() != std::filesystem::file_type::not_found;
 }
 
-std::FILE* openForWriting(const char* name) { return std::fopen(name, "wb"); }
-
-std::size_t writeAll(const unsigned char* data, std::size_t size, std::FILE* file) {
-  return std::fwrite(data, 1, size, file);
+bool writeAll(platform::NewFile& file, const unsigned char* data, std::size_t size) {
+  return file.write(data, size);
 }
 
-int closeFile(std::FILE* file) { return std::fclose(file); }
+bool closeFile(platform::NewFile& file) { return file.close(); }
 
 }  // namespace
 
 const ImageFileOps& defaultImageFileOps() {
-  static const ImageFileOps ops = {statusExists, openForWriting, writeAll, closeFile};
+  static const ImageFileOps ops = {statusExists, platform::createNewFile, writeAll, closeFile};
   return ops;
 }
 
@@ -33,14 +31,22 @@ ImageFileOps imageFileOps = defaultImageFileOps();
 bool imageFileExists(const char* name) { return imageFileOps.exists(name); }
 
 WriteResult writeImageFile(const char* name, const unsigned char* data, std::size_t size) {
-  std::FILE* file = imageFileOps.open(name);
-  if (file == nullptr) return WriteResult::CANNOT_OPEN;
-  const bool written = imageFileOps.write(data, size, file) == size;
-  // A full disk often shows only when the buffered tail is flushed by the
-  // close, so its result counts as much as the write's.
-  const bool closed = imageFileOps.close(file) == 0;
+  platform::NewFile file;
+  switch (imageFileOps.create(name, &file)) {
+    case platform::CreateResult::CREATED:
+      break;
+    case platform::CreateResult::EXISTS:
+      return WriteResult::NAME_TAKEN;
+    case platform::CreateResult::FAILED:
+      return WriteResult::CANNOT_OPEN;
+  }
+  const bool written = imageFileOps.write(file, data, size);
+  // A full disk often shows only when the tail is flushed by the close, so
+  // its result counts as much as the write's.
+  const bool closed = imageFileOps.close(file);
   if (written && closed) return WriteResult::WRITTEN;
-  std::remove(name);
+  // Ours alone: it was created by this call.
+  platform::removeFile(name);
   return WriteResult::CANNOT_WRITE;
 }
 

@@ -12,8 +12,9 @@ namespace {
 
 // Reads the record's children list and takes its first element.
 // emptyIsNothing: an empty list is success without an ID (items) rather
-// than failure (cameras).
-bool selectChild(ObjectRecord* record, bool emptyIsNothing, std::uint32_t* id) {
+// than failure (cameras). IDs in passed (may be nullptr) are not taken.
+bool selectChild(ObjectRecord* record, bool emptyIsNothing, std::uint32_t* id,
+                 const std::vector<std::uint32_t>* passed) {
   const CapabilityInfo* children = findCapability(record, MODULE_CAP_CHILDREN);
   if (children == nullptr || children->type != MODULE_CAPTYPE_ENUM ||
       (children->operations & MODULE_OP_GET) == 0)
@@ -38,20 +39,26 @@ bool selectChild(ObjectRecord* record, bool emptyIsNothing, std::uint32_t* id) {
     if (emptyIsNothing) std::fputs("There is no Item object.\n0. Exit\n>", stdout);
     return true;
   }
-  *id = ids.front();
-  return true;
+  for (std::size_t i = 0; i < left; ++i) {
+    if (passed != nullptr && std::find(passed->begin(), passed->end(), ids[i]) != passed->end())
+      continue;
+    *id = ids[i];
+    return true;
+  }
+  return true;  // every listed item was passed over: nothing to do
 }
 
 }  // namespace
 
 bool selectSource(ObjectRecord* moduleRecord, std::uint32_t* id) {
   return moduleRecord != nullptr && moduleRecord->descriptor != nullptr &&
-         selectChild(moduleRecord, false, id);
+         selectChild(moduleRecord, false, id, nullptr);
 }
 
-bool selectItem(ObjectRecord* sourceRecord, std::uint32_t* id) {
+bool selectItem(ObjectRecord* sourceRecord, std::uint32_t* id,
+                const std::vector<std::uint32_t>* passed) {
   return sourceRecord != nullptr && sourceRecord->descriptor != nullptr &&
-         selectChild(sourceRecord, true, id);
+         selectChild(sourceRecord, true, id, passed);
 }
 
 bool selectDataType(ObjectRecord* itemRecord, std::uint32_t* dataType) {
@@ -97,7 +104,9 @@ bool acquireData(ObjectRecord* dataRecord) {
       issueWaitedCommand(descriptor, MODULE_CMD_CAP_START, MODULE_CAP_ACQUIRE, MODULE_DATATYPE_NULL,
                          nullptr, context, &completed);
   // Removed whatever the start gave: the context it points at is gone once
-  // the acquisition completed.
-  const bool removed = capSet(descriptor, MODULE_CAP_DATA_PROC, MODULE_DATATYPE_NULL, nullptr);
+  // the acquisition completed. Not on an object an event closed meanwhile
+  // (a camera just unplugged): its procedures went with it.
+  const bool removed = !dataRecord->closed &&
+                       capSet(descriptor, MODULE_CAP_DATA_PROC, MODULE_DATATYPE_NULL, nullptr);
   return moduleSucceeded(MODULE_CMD_CAP_START, started) && completed && removed;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "camera/object_record.h"
 
@@ -18,8 +19,11 @@ bool selectSource(ObjectRecord* moduleRecord, std::uint32_t* id);
 // empty list is success with *id untouched, and an array read that leaves
 // none prints "There is no Item object.\n0. Exit\n>" and succeeds the same
 // way. When several items are listed the first listed, the oldest shot, is
-// taken, so that images arrive in shot order.
-bool selectItem(ObjectRecord* sourceRecord, std::uint32_t* id);
+// taken, so that images arrive in shot order. IDs in passed are never taken:
+// the first listed that is not among them is, and when every listed item
+// is, success with *id untouched.
+bool selectItem(ObjectRecord* sourceRecord, std::uint32_t* id,
+                const std::vector<std::uint32_t>* passed = nullptr);
 
 // The data object to acquire, from the item's data-type mask (capability
 // 12): MODULE_DATA_IMAGE whenever the item has image data, else
@@ -28,7 +32,8 @@ bool selectDataType(ObjectRecord* itemRecord, std::uint32_t* dataType);
 
 // Registers DataProc with a fresh DataProcContext, starts the acquisition
 // (capability 20), waits while the module delivers through DataProc, and
-// removes DataProc again. Succeeds when the start was accepted, the
+// removes DataProc again, unless an event closed the data object meanwhile
+// (a closed object gets no command). Succeeds when the start was accepted, the
 // acquisition completed and DataProc was removed; whether the data was saved
 // is told by DataProc's own record (savedFileRecord), not by this result.
 bool acquireData(ObjectRecord* dataRecord);

@@ -100,6 +100,7 @@ bool closeChild(ObjectRecord* parent, std::uint32_t id) {
   const std::int32_t result = callModule(child->descriptor.get(), MODULE_CMD_CLOSE, 0,
                                          MODULE_DATATYPE_NULL, nullptr, nullptr, nullptr);
   if (result != MODULE_RESULT_OK) return false;
+  releaseAbandonedCommands(child->descriptor.get());
   // Removed by identity, not by ID: only the record just closed leaves.
   retireRecord(detach(child->parent, child));
   return true;
@@ -159,6 +160,8 @@ bool closeModuleTree(ObjectRecord* moduleRecord) {
   const std::int32_t result = callModule(moduleRecord->descriptor.get(), MODULE_CMD_CLOSE, 0,
                                          MODULE_DATATYPE_NULL, nullptr, nullptr, nullptr);
   if (result != MODULE_RESULT_OK) return false;
+  // The module object is closed: no command of it can complete any more.
+  releaseAbandonedCommands(nullptr);
   moduleRecord->descriptor.reset();
   moduleRecord->children.clear();
   moduleRecord->capabilities.clear();

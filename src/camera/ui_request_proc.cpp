@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "camera/module_callbacks.h"
+#include "camera/module_commands.h"
 
 std::FILE* uiRequestInput = nullptr;
 
@@ -66,6 +67,11 @@ std::uint32_t UIRequestProc(void* reference, UIRequestInfo* request) {
     return MODULE_ANSWER_NONE;
   }
   std::FILE* input = uiRequestInput != nullptr ? uiRequestInput : stdin;
+  // However long the operator took, the module was waiting on them, not
+  // stuck: the command it belongs to is not given up for that time.
+  struct Answered {
+    ~Answered() { noteModuleProgress(); }
+  } answered;
   for (;;) {
     std::fputs(question->text, stdout);
     std::fflush(stdout);

@@ -62,8 +62,12 @@ void connectOrDisconnect(std::int32_t argument) {
     } else {
       logprintf(currentLogStream, "%s: ERROR Camera failed to connect.\n", kWho);
     }
+  } else if (argument == 1 && cameraHandler != nullptr && !handlerReportsConnected()) {
+    // Wanted already, but gone: one more try at once, beside the camera
+    // thread's own every few seconds, which logs the return.
+    cameraHandler->reopenCamera();
   } else if (argument == 0 && connected) {
-    if (cameraHandler != nullptr) cameraHandler->closeModule();
+    if (cameraHandler != nullptr) cameraHandler->disconnectCamera();
     const bool now = handlerReportsConnected();
     setCameraConnected(now);
     if (!now) {

@@ -2,6 +2,7 @@
 // module in the test process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "camera/object_select.h"
 #include "camera/object_tree.h"
 #include "fake_module.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -40,7 +42,8 @@ class BridgeTest : public testing::Test {
     module_.children.clear();
     releaseClosedRecords();
     moduleEntryPoint = nullptr;
-    completionPollLimit = DEFAULT_COMPLETION_POLL_LIMIT;
+    completionIdleLimitMs = DEFAULT_COMPLETION_IDLE_LIMIT_MS;
+    completionClock = platform::tickMs;
   }
 
   // Opens the chain module -> source 1 -> item 5 -> data objects.
@@ -56,41 +59,93 @@ class BridgeTest : public testing::Test {
   ObjectRecord module_;
 };
 
-TEST_F(BridgeTest, WaitGivesUpWithoutACompletion) {
+// A clock that moves one second on at every reading: three readings pass
+// the test's idle limit.
+std::uint32_t steppingNow = 0;
+std::uint32_t steppingClock() { return steppingNow += 1000; }
+
+TEST_F(BridgeTest, WaitGivesUpWithoutACompletionAndTheLateOneWritesIntoLiveMemory) {
   struct Case {
     const char* name;
-    fake::Completing completing;
     std::int32_t processResult;
     const char* line;
   };
   const Case cases[] = {
-      {"never completed", fake::Completing::NEVER, 0,
-       "waitForCompletion(): ERROR No completion after 3 polling calls; command given up.\n"},
-      {"polling fails", fake::Completing::ON_PROCESSING, MODULE_RESULT_INVALID,
+      {"never completed", 0,
+       "waitForCompletion(): ERROR No completion and no data for 3 s; command given up.\n"},
+      {"polling fails", MODULE_RESULT_INVALID,
        "waitForCompletion(): ERROR The module stopped processing; command given up.\n"},
   };
-  completionPollLimit = 3;
+  completionIdleLimitMs = 3000;
+  completionClock = steppingClock;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    m_.completing = c.completing;
+    // Only the list command hangs: the count before it completes.
+    m_.script = [](const fake::Call& call, void*, std::int32_t*) {
+      if (call.command == MODULE_CMD_CAP_LIST) fake::active->completing = fake::Completing::NEVER;
+      return false;
+    };
+    m_.completing = fake::Completing::INSIDE_CALL;
     m_.processResult = c.processResult;
     m_.calls.clear();
-    std::uint32_t value = 0;
+    std::vector<CapabilityInfo> list(2);
     testing::internal::CaptureStdout();
-    // The issuing call succeeded, but a command never completed is no success.
-    EXPECT_FALSE(capGet(module_.descriptor.get(), MODULE_CAP_DATA_TYPES,
-                        MODULE_DATATYPE_UNSIGNED_PTR, &value));
+    EXPECT_FALSE(enumCapabilities(module_.descriptor.get(), &list));
     EXPECT_EQ(c.line, testing::internal::GetCapturedStdout());
-    EXPECT_LE(m_.count(MODULE_CMD_PROCESS), 3);
-    // A completion arriving after the waiter left frees its context and
-    // writes nowhere.
-    m_.processResult = 0;
-    std::vector<fake::Completion> late;
-    late.swap(c.completing == fake::Completing::NEVER ? m_.held : m_.pending);
-    ASSERT_EQ(1u, late.size());
-    late[0].procedure(late[0].object, late[0].command, late[0].parameter, late[0].dataType,
-                      late[0].data, late[0].reference, 0);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(1u, abandonedCommandCount());
+    // The module writes its list late, then completes: into the command's
+    // own block, still alive (the address sanitizer would see a freed one).
+    ASSERT_EQ(1u, m_.held.size());
+    const fake::Completion late = m_.held[0];
+    m_.held.clear();
+    std::memset(late.data, 0x5A, 5 * sizeof(CapabilityInfo));
+    late.procedure(late.object, late.command, late.parameter, late.dataType, late.data,
+                   late.reference, 0);
+    EXPECT_EQ(0u, abandonedCommandCount());
+    // A second completion of the same command is ignored.
+    late.procedure(late.object, late.command, late.parameter, late.dataType, late.data,
+                   late.reference, 0);
   }
+}
+
+TEST_F(BridgeTest, DeliveringKeepsAWaitAliveAndAClosedObjectFreesWhatItWasGiven) {
+  completionIdleLimitMs = 3000;
+  completionClock = steppingClock;
+  ObjectRecord* item = openItem();
+  ASSERT_TRUE(openChild(item, MODULE_DATA_IMAGE));
+  ObjectRecord* data = findChild(item, MODULE_DATA_IMAGE);
+  // Ten polls of data, far past the idle limit, then the completion.
+  m_.completing = fake::Completing::NEVER;
+  int polls = 0;
+  m_.onProcess = [&] {
+    if (++polls < 10) {
+      noteModuleProgress();
+    } else if (!m_.held.empty()) {
+      m_.pending.swap(m_.held);
+    }
+  };
+  std::uint32_t mask = 0;
+  EXPECT_TRUE(
+      capGet(data->descriptor.get(), MODULE_CAP_DATA_TYPES, MODULE_DATATYPE_UNSIGNED_PTR, &mask));
+  EXPECT_EQ(9u, mask);
+  EXPECT_EQ(10, polls);
+
+  // Without data the same command is given up; closing the object frees
+  // what the module was given, and a completion after that is ignored.
+  m_.onProcess = nullptr;
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(
+      capGet(data->descriptor.get(), MODULE_CAP_DATA_TYPES, MODULE_DATATYPE_UNSIGNED_PTR, &mask));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(1u, abandonedCommandCount());
+  m_.completing = fake::Completing::INSIDE_CALL;
+  ASSERT_TRUE(closeChild(item, MODULE_DATA_IMAGE));
+  EXPECT_EQ(0u, abandonedCommandCount());
+  for (const fake::Completion& late : m_.held)
+    late.procedure(late.object, late.command, late.parameter, late.dataType, late.data,
+                   late.reference, 0);
+  m_.held.clear();
 }
 
 TEST_F(BridgeTest, CapabilityListStartsOverWhenAsked) {
@@ -374,11 +429,20 @@ TEST_F(BridgeTest, ObjectClosedByAnEventDuringItsOwnWait) {
     }
     return false;
   };
+  const ModuleObject* closedData = data->descriptor.get();
   acquireData(data);
   EXPECT_TRUE(data->closed);
   EXPECT_TRUE(item->closed);
   EXPECT_TRUE(source->children.empty());
   EXPECT_FALSE(closeChild(item, MODULE_DATA_IMAGE));
+  // Once closed, the object got no command: no polling, no removal of the
+  // data procedure.
+  std::vector<std::uint32_t> commands;
+  for (const fake::Call& call : m_.calls)
+    if (call.object == closedData) commands.push_back(call.command);
+  ASSERT_FALSE(commands.empty());
+  EXPECT_EQ(MODULE_CMD_CLOSE, commands.back());
+  EXPECT_EQ(1, std::count(commands.begin(), commands.end(), MODULE_CMD_CLOSE));
 }
 
 }  // namespace

@@ -300,6 +300,7 @@ TEST_F(CameraHandlerTest, ItemWithOnlyAThumbnailIsLeftAlone) {
   savedFileRecord.saved = true;  // from an earlier image
   markTrace();
   ASSERT_TRUE(downloadNext("thumb"));
+  EXPECT_EQ(DownloadOutcome::NO_IMAGE_DATA, handler_->lastDownload);
   EXPECT_FALSE(savedFileRecord.saved);
   for (const std::string& call : traceCalls()) EXPECT_EQ(std::string::npos, call.find(" 5 0x14"));
   ASSERT_EQ(1u, handler_->sourceRecord->children.size());
@@ -307,17 +308,71 @@ TEST_F(CameraHandlerTest, ItemWithOnlyAThumbnailIsLeftAlone) {
   EXPECT_EQ(Lines{"A.JPG"}, cardFiles());
 }
 
-TEST_F(CameraHandlerTest, ItemNotMarkedForRemovalIsDownloadedAgain) {
+// A module that never asks for removal: each item once per connection, not
+// once in every pass.
+TEST_F(CameraHandlerTest, ItemNotMarkedForRemovalIsDownloadedOncePerConnection) {
   setModuleEnv("SKERROW_CAM_NO_REMOVE_FLAG", "1");
-  writeShot("A.JPG", jpegShot(1000));
+  writeShot("A.JPG", jpegShot(1000), 10);
+  writeShot("B.JPG", jpegShot(2000));
   connect();
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(downloadNext("same"));
-  ASSERT_TRUE(downloadNext("same"));
-  const std::string renaming = testing::internal::GetCapturedStderr();
-  EXPECT_NE(std::string::npos, renaming.find("renaming [" + (dir_.path() / "same-001").string()));
-  EXPECT_EQ(saved("same.jpg"), saved("same-001.jpg"));
-  EXPECT_EQ(1u, handler_->sourceRecord->children.size());
+  ASSERT_TRUE(downloadNext("a"));
+  ASSERT_TRUE(downloadNext("b"));
+  EXPECT_EQ(DownloadOutcome::SAVED, handler_->lastDownload);
+  ASSERT_TRUE(handler_->itemSelect());
+  EXPECT_FALSE(handler_->itemCollected) << "fetched again: " << handler_->itemId;
+  EXPECT_EQ(2u, handler_->sourceRecord->children.size());
+}
+
+// Items passed over are left alone for the connection: the next listed is
+// taken, and with all passed over there is nothing to fetch.
+TEST_F(CameraHandlerTest, PassedOverItemsAreNotSelected) {
+  writeShot("A.JPG", jpegShot(1000), 20);
+  writeShot("B.JPG", jpegShot(1000), 10);
+  connect();
+  ASSERT_TRUE(handler_->itemSelect());
+  ASSERT_EQ(1u, handler_->itemId);
+  handler_->passItem(1);
+  ASSERT_TRUE(handler_->itemSelect());
+  EXPECT_EQ(2u, handler_->itemId);
+  handler_->passItem(2);
+  ASSERT_TRUE(handler_->itemSelect());
+  EXPECT_FALSE(handler_->itemCollected);
+  EXPECT_EQ(2u, cardFiles().size());
+}
+
+// The camera goes away with no command (its card folder is removed) and
+// comes back: announced by the module (asynchronous mode), or only seen as
+// records that fail (synchronous mode), after which the worker drops it.
+TEST_F(CameraHandlerTest, CameraGoneAndBackWithoutACommand) {
+  for (bool async : {true, false}) {
+    SCOPED_TRACE(async ? "announced" : "failing records");
+    setModuleEnv("SKERROW_CAM_ASYNC", async ? "1" : "");
+    writeShot("A.JPG", jpegShot(1000));
+    connect();
+    const std::uint32_t firstConnection = handler_->connectionCount;
+    fs::rename(card_, dir_.path() / "away");
+    markTrace();
+    EXPECT_FALSE(handler_->itemSelect());
+    if (async) {
+      EXPECT_FALSE(handler_->isCameraConnected());
+    } else {
+      EXPECT_TRUE(handler_->isCameraConnected());
+      handler_->dropCamera();
+      EXPECT_FALSE(handler_->isCameraConnected());
+    }
+    EXPECT_FALSE(handler_->reopenCamera());
+    EXPECT_FALSE(handler_->isCameraConnected());
+
+    fs::rename(dir_.path() / "away", card_);
+    ASSERT_TRUE(handler_->reopenCamera());
+    EXPECT_TRUE(handler_->isCameraConnected());
+    EXPECT_GT(handler_->connectionCount, firstConnection);
+    ASSERT_TRUE(downloadNext("back"));
+    EXPECT_EQ(DownloadOutcome::SAVED, handler_->lastDownload);
+    EXPECT_TRUE(cardFiles().empty());
+    fs::remove(dir_.path() / "back.jpg");
+    handler_.reset();
+  }
 }
 
 TEST_F(CameraHandlerTest, CameraUnpluggedMidDownload) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -274,17 +275,26 @@ TEST_F(DataProcTest, RemovalFlagOnlyForImagesTheModuleMarks) {
   }
 }
 
-// Fault hooks: a write that stops half-way (a full disk) and a close that
-// fails after writing (the buffered tail could not be flushed).
-std::size_t halfWrite(const unsigned char* data, std::size_t size, std::FILE* file) {
-  return std::fwrite(data, 1, size / 2, file);
+// Fault hooks: a write that stops half-way (a full disk), a close that
+// fails after writing (the tail could not be flushed), a creation refused,
+// and a name taken by someone else between the check and the creation.
+bool halfWrite(platform::NewFile& file, const unsigned char* data, std::size_t size) {
+  file.write(data, size / 2);
+  return false;
 }
-int failingClose(std::FILE* file) {
-  std::fclose(file);
-  return EOF;
+bool failingClose(platform::NewFile& file) {
+  file.close();
+  return false;
 }
-std::FILE* refusingOpen(const char*) { return nullptr; }
+platform::CreateResult refusingCreate(const char*, platform::NewFile*) {
+  return platform::CreateResult::FAILED;
+}
 bool everythingExists(const char*) { return true; }
+bool appearsAfterTheCheck(const char* name) {
+  const bool taken = camera::defaultImageFileOps().exists(name);
+  if (!taken && std::string(name) == "base.nef") std::ofstream(name) << "theirs";
+  return taken;
+}
 
 TEST_F(DataProcTest, WriteFailureLeavesNoFileAndKeepsTheShot) {
   struct Case {
@@ -330,10 +340,21 @@ TEST_F(DataProcTest, OpenFailureDropsTheObject) {
   EXPECT_TRUE(contextEmpty());
   EXPECT_FALSE(removeItemFlag);
 
-  camera::imageFileOps.open = refusingOpen;  // raw data fails silently
+  camera::imageFileOps.create = refusingCreate;  // raw data fails silently
   EXPECT_EQ(std::vector<int>{-117}, deliverRaw(nefLike(64), 16, 4, MODULE_DATA_IMAGE));
   EXPECT_EQ("", err_);
   EXPECT_TRUE(contextEmpty());
+}
+
+TEST_F(DataProcTest, NameTakenBetweenTheCheckAndTheCreationMovesToTheNextName) {
+  camera::imageFileOps.exists = appearsAfterTheCheck;
+  EXPECT_EQ(std::vector<int>{0}, deliverFile(nefLike(10), {10}));
+  EXPECT_EQ(std::string(NOT_JPEG_LINES) +
+                "ERROR: Trying to write to existing file... renaming [base-001.nef].\n",
+            err_);
+  EXPECT_EQ("theirs", readFile("base.nef"));
+  EXPECT_EQ(text(nefLike(10)), readFile("base-001.nef"));
+  EXPECT_STREQ("base-001.nef", savedFileName);
 }
 
 TEST_F(DataProcTest, ChunkPastTheAnnouncedTotalDropsTheObject) {

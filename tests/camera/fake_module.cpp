@@ -102,6 +102,7 @@ std::int32_t entry(ModuleObject* object, std::uint32_t command, std::uint32_t pa
   const Call call = {object, command, parameter, dataType};
   m.calls.push_back(call);
   if (command == MODULE_CMD_PROCESS) {
+    if (m.onProcess) m.onProcess();
     if (m.processResult != MODULE_RESULT_OK) return m.processResult;
     std::vector<Completion> due;
     due.swap(m.pending);

@@ -42,6 +42,8 @@ struct Module {
   std::uint16_t elementSize = 4;
   std::uint32_t dataTypes = 9;                    // capability 12
   std::int32_t processResult = MODULE_RESULT_OK;  // of command 0
+  // Runs at the start of every processing call (command 0).
+  std::function<void()> onProcess;
   // Answers a call before the standard behaviour when it returns true.
   std::function<bool(const Call& call, void* data, std::int32_t* result)> script;
 

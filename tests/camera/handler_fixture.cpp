@@ -35,7 +35,7 @@ void resetCameraGlobals() {
   removeItemFlag = false;
   clearSavedFileRecord();
   uiRequestInput = nullptr;
-  completionPollLimit = DEFAULT_COMPLETION_POLL_LIMIT;
+  completionIdleLimitMs = DEFAULT_COMPLETION_IDLE_LIMIT_MS;
   lastProgressMark = 0;
 }
 
