@@ -12,6 +12,16 @@ GOT_FILE = "CameraWorkerThread(): GOT FILE ["
 GENERIC = "CameraWorkerThread(): ERROR: No Image name avaiable, using generic."
 END_LINE = "Skerrow:main(): End of program."
 OVERWRITE = "Trying to write to existing file"
+PASSED_OVER = "; passed over, it stays on the camera card."
+NAME_WITHDRAWN = "CameraWorkerThread(): Item passed over; image name "
+NAME_WITHDRAWN_END = " withdrawn, the next image takes the next name."
+# Lines written once per request, trigger, image or connection: the traffic's
+# share of the log. Every other line tells of a fault (or of start and stop).
+PER_EVENT = ("processCommandMessage(): ", SENDING, NEXT_FILE, GOT_FILE,
+             "AcceptConnections(): Client connected", "AcceptConnections(): Shutting down client",
+             "ReadSocketData(): Socket was closed", "AcceptConnections(): ERROR Too many clients",
+             "AcceptConnections(): Reply for session",
+             "TriggerWorkerThread(): Changed state of laser power")
 
 STAMP = re.compile(r"\[\d{8} \d{2}:\d{2}:\d{2}\] ")
 # Download progress marks ("o", "c") come without a line end and stand in
@@ -26,6 +36,8 @@ class ServerLog:
         self.skipped = 0  # trigger passes that queued no name (no "Next File" entry)
         self.withdrawn = 0
         self.generic = 0
+        self.passed_over = 0  # items the camera could not deliver, left on its card
+        self.fault_bytes = 0  # bytes of the lines that are not PER_EVENT
         self.queued = []  # names of "Next File" entries not withdrawn again
         self.saved = []  # names of "GOT FILE" entries
         self.last_stamped = None
@@ -44,6 +56,8 @@ class ServerLog:
                     self.after_last_stamped.append(line)
                     continue
                 text = line[STAMP.match(line).end():]
+                if not text.startswith(PER_EVENT):
+                    self.fault_bytes += len(raw)
                 self.last_stamped = text
                 self.after_last_stamped = []
                 if text.startswith(SENDING):
@@ -66,6 +80,12 @@ class ServerLog:
                     self.saved.append(text[len(GOT_FILE):-1])
                 elif text == GENERIC:
                     self.generic += 1
+                elif text.endswith(PASSED_OVER):
+                    self.passed_over += 1
+                elif text.startswith(NAME_WITHDRAWN) and text.endswith(NAME_WITHDRAWN_END):
+                    name = text[len(NAME_WITHDRAWN):-len(NAME_WITHDRAWN_END)]
+                    if name in self.queued:
+                        self.queued.remove(name)
         self.skipped += 1 if pass_open else 0
 
 
@@ -76,16 +96,27 @@ def _first_difference(queued, saved):
     return f"{len(queued)} names queued, {len(saved)} saved"
 
 
-def accounting(log, rig_triggers, run):
+def left_on_card(run, undeliverable):
+    """What the card still holds beyond the shots that could not be
+    delivered (and their markers)."""
+    card = os.path.join(run, "card")
+    allowed = set(undeliverable) | {f".{name}.undeliverable" for name in undeliverable}
+    return sorted(set(os.listdir(card)) - allowed) if os.path.isdir(card) else []
+
+
+def accounting(log, rig_triggers, run, undeliverable=()):
     """The checks that every trigger is accounted for and no image is lost
-    or overwritten, as (name, passed, detail)."""
+    or overwritten, as (name, passed, detail). undeliverable: the card names
+    of the shots the rig made undeliverable; they stay on the card."""
     checks = []
     skipped_ok = log.sending == rig_triggers + log.skipped + log.withdrawn
     skipped_ok = skipped_ok and (log.skipped == 0) == (log.queue_full == 0)
     checks.append((
         "every trigger is a saved image or a logged skip",
-        rig_triggers == len(log.saved) and skipped_ok,
-        f"rig triggers {rig_triggers}, GOT FILE {len(log.saved)}; 'Sending Trigger after' "
+        rig_triggers == len(log.saved) + log.passed_over and skipped_ok
+        and log.passed_over == len(undeliverable),
+        f"rig triggers {rig_triggers}, GOT FILE {len(log.saved)}, passed over {log.passed_over} "
+        f"of {len(undeliverable)} undeliverable; 'Sending Trigger after' "
         f"{log.sending} = rig triggers {rig_triggers} + passes without a name {log.skipped} "
         f"('Queue is full.' lines {log.queue_full})"
         f"{'' if skipped_ok else ' DOES NOT HOLD'}"
@@ -109,8 +140,7 @@ def accounting(log, rig_triggers, run):
             logged = sum(1 for _ in lines)
     with open(os.path.join(run, "server.err"), "rb") as err:
         overwrites = sum(1 for line in err if OVERWRITE.encode() in line)
-    card = os.path.join(run, "card")
-    left = sorted(os.listdir(card)) if os.path.isdir(card) else []
+    left = left_on_card(run, undeliverable)
     ok = not missing and not duplicates and not strays and not overwrites and not left \
         and logged == len(log.saved)
     checks.append((

@@ -3,8 +3,10 @@
 Runs the rig and the server with acquisition at 5 images/s and, for the
 given minutes, lets clients come and go, sends malformed and partial
 messages, holds idle connections past the 63 the server watches, unplugs
-the camera mid-download every 30 s and plugs it back in by command, while
-a well-behaved controller asks the counts now and then. Then it stops
+the camera mid-download every 30 s and plugs it back in by command, and
+between those makes the rig's own faults (camera link pulled, trigger line
+pulled, a shot that cannot be delivered) with no command at all, while a
+well-behaved controller asks the counts now and then. Then it stops
 acquisition, lets the card drain and checks what the run left behind.
 Prints PASS or FAIL per check and the figures; exits 1 on any FAIL."""
 
@@ -21,15 +23,21 @@ import soak_net
 import soak_procs
 from soak_clients import ChurnTraffic, IdlePhase
 from soak_controller import Controller
+from soak_faults import FaultCycle
 from soak_fuzz import FuzzTraffic
 from soak_unplug import FAILED, UnplugCycle
-from soak_watch import LogTail, Sampler, open_fds, rig_events, rss_kb
+from soak_watch import LogTail, Sampler, open_fds, rig_events, rig_names, rss_kb
 from soak_wire import ACQUISITION, IMAGECOUNT, TRIGGERCOUNT
 
 CLIENTS = 200
 MESSAGES = 10000
 IDLE = 70
 UNPLUG_EVERY_S = 30
+# The rig's faults: one every 20 s, between the mid-download unplugs.
+FAULT_EVERY_S = 20
+FAULT_FIRST_S = 15
+# No persistent fault may grow the server log by more than this an hour.
+FAULT_LOG_LIMIT_BYTES_PER_HOUR = 1 << 20
 # Resident memory may grow this much from the end of the first minute to
 # the end of the run. What legitimately still grows then is small: the
 # client table (70 idle sessions of about 1.5 kB), message queues that keep
@@ -49,6 +57,7 @@ NOT_CONNECTED = "CameraWorkerThread(): ERROR Failed to connect to camera on thre
 LISTENING = "SocketInitialize(): listen() successful."
 BIND_FAILED = "SocketInitialize(): Error occurred while binding."
 GOT_FILE = "CameraWorkerThread(): GOT FILE ["
+PASSED_OVER = soak_checks.PASSED_OVER
 CLIENT_IN = "AcceptConnections(): Client connected from:"
 CLIENT_OUT = "AcceptConnections(): Shutting down client"
 
@@ -75,6 +84,8 @@ class Soak:
         self.checks = []
         self.figures = []
         self.crashed = None  # exit status when the server ended by itself
+        self.faults = None
+        self.started_s = time.monotonic()
         self.stuck = None  # why the traffic was cut short, when it was
 
     def binary(self, *parts):
@@ -99,14 +110,15 @@ class Soak:
                                        env)
         self.tail = LogTail(os.path.join(self.run, "server.out"),
                             [CONNECTED, NOT_CONNECTED, LISTENING, BIND_FAILED, GOT_FILE, FAILED,
-                             CLIENT_IN, CLIENT_OUT])
+                             CLIENT_IN, CLIENT_OUT, PASSED_OVER])
 
     def start(self):
         os.makedirs(os.path.join(self.run, "card"))
         os.makedirs(os.path.join(self.run, "images"))
         shutil.copy(self.binary("sim", "camera", "Type0001.md3"), self.run)
-        self.rig, trigger, laser = soak_procs.start_rig(self.binary("sim", "rig", "skerrow-rig"),
-                                                        self.run, RIG_OPTIONS)
+        self.rig, trigger, laser = soak_procs.start_rig(
+            self.binary("sim", "rig", "skerrow-rig"), self.run,
+            RIG_OPTIONS + ["--control", os.path.join(self.run, "rig-control")])
         if trigger is None or laser is None:
             say("soak: skerrow-rig did not come up (see rig.err)")
             return False
@@ -172,16 +184,20 @@ class Soak:
         idle = IdlePhase(self.port, board, IDLE, 0.4 * total_s, 0.6 * total_s, stop)
         unplug = UnplugCycle(os.path.join(self.run, "unplug-now"), self.tail, controller,
                              UNPLUG_EVERY_S, total_s, stop)
+        faults = FaultCycle(self.run, os.path.join(self.run, "rig-control"), FAULT_EVERY_S,
+                            FAULT_FIRST_S, 0.85 * total_s, stop)
+        self.faults = faults
         sampler = Sampler(self.server.pid, os.path.join(self.run, "samples.csv"),
                           soak_net.OPEN.get)
         traffic = [fuzz, churn, idle]
-        for thread in [sampler, unplug] + traffic:
+        for thread in [sampler, unplug, faults] + traffic:
             thread.start()
         say(f"soak: {self.minutes:g} min of traffic, seed {self.seed}")
         rss_reference = self._drive(total_s, controller, traffic)
 
         unplug.finish()
         stop.set()
+        faults.join(timeout=60)
         for thread in traffic:
             thread.join(timeout=120)
         fuzz.close()
@@ -236,9 +252,10 @@ class Soak:
         unplug.recover()
         events = rig_events(os.path.join(self.run, "rig-log.csv"))
         triggers = events.get("trigger", 0)
-        card = os.listdir(os.path.join(self.run, "card"))
-        return (events.get("shot", 0) == triggers and self.tail.count(GOT_FILE) >= triggers
-                and not card)
+        undeliverable = rig_names(os.path.join(self.run, "rig-log.csv"), "undeliverable")
+        return (events.get("shot", 0) == triggers
+                and self.tail.count(GOT_FILE) + self.tail.count(PASSED_OVER) >= triggers
+                and not soak_checks.left_on_card(self.run, undeliverable))
 
     def finish(self, controller, unplug, baseline):
         """Stops acquisition, lets the card drain, lets every client go."""
@@ -278,9 +295,10 @@ class Soak:
             "messages: " + fuzz.figures(),
             "idle: " + idle.figures(),
             "camera: " + unplug.figures(),
+            self.faults.figures(),
         ]
         with open(os.path.join(self.run, "events.txt"), "w", encoding="ascii") as events:
-            for seconds, text in unplug.events:
+            for seconds, text in sorted(unplug.events + self.faults.events):
                 events.write(f"{seconds:7.1f} s  {text}\n")
         with open(os.path.join(self.run, "round-trips.csv"), "w", encoding="ascii") as out:
             out.write("seconds,type,ms\n")
@@ -300,14 +318,19 @@ class Soak:
             f"{fuzz.sent}/{MESSAGES} messages, {churn.connected}/{CLIENTS} clients, "
             f"{idle.opened}/{IDLE} idle connections, controller "
             f"{'connected' if controller.ok() else 'NOT connected'}, {errors} failed sends"))
-        fired = unplug.tail.count(FAILED)
+        fired = unplug.fired
         unplugs = unplug.planned()
         self.checks.append((
             "the camera unplugged mid-download comes back by command",
             unplug.made == unplugs and fired == unplugs and unplug.reconnected == fired
             and unplug.reconnect_failed == 0,
-            f"{unplugs} unplugs planned, {unplug.made} made, {fired} failed downloads, "
+            f"{unplugs} unplugs planned, {unplug.made} made, {fired} taken by a download, "
             f"{unplug.reconnected} reconnected"))
+        planned_faults = self.faults.planned()
+        self.checks.append((
+            "the rig's faults were all made (the server's recovery is judged from the logs)",
+            planned_faults == self.faults.made and not self.faults.failed,
+            self.faults.figures() + f" of {planned_faults}"))
 
     def resource_checks(self, sampler, baseline, rss_reference):
         """Descriptors back to the baseline, memory flat: taken with no
@@ -344,7 +367,15 @@ class Soak:
                                ran if self.stuck is None else f"{ran}; {self.stuck}"))
         log = soak_checks.ServerLog(os.path.join(self.run, "server.out"))
         rig = rig_events(os.path.join(self.run, "rig-log.csv"))
-        self.checks += soak_checks.accounting(log, rig.get("trigger", 0), self.run)
+        undeliverable = rig_names(os.path.join(self.run, "rig-log.csv"), "undeliverable")
+        self.checks += soak_checks.accounting(log, rig.get("trigger", 0), self.run, undeliverable)
+        hours = max(time.monotonic() - self.started_s, 1.0) / 3600.0
+        per_hour = log.fault_bytes / hours
+        self.checks.append((
+            "the server log grows by less than 1 MB an hour of faults",
+            per_hour < FAULT_LOG_LIMIT_BYTES_PER_HOUR,
+            f"{log.fault_bytes} bytes of lines other than one per request, trigger, image or "
+            f"connection in {hours * 60:.1f} min: {per_hour / 1024:.0f} kB an hour"))
         self.checks.append(soak_checks.shutdown_check(status, log))
         self.figures.append(
             f"acquisition: {rig.get('trigger', 0)} rig triggers, {rig.get('shot', 0)} shots, "

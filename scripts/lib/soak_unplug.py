@@ -3,8 +3,9 @@ plugged back in by command once the server logged the failed download.
 
 The stand-in module unplugs the camera in the next download of at least two
 chunks that finds the unplug file (and removes it). The server then logs
-the failed download and keeps the shot's name; the camera comes back with
-connect 0 and connect 1, as an operator would do it: at once after one
+the failed download and keeps the shot's name; the camera comes back by
+itself, and once more with connect 0 and connect 1, as an operator would
+do it: at once after one
 unplug, a few seconds later after the next, so that the 15 names the
 server can queue run out and triggers are skipped with the queue-full
 line in between."""
@@ -34,7 +35,8 @@ class UnplugCycle(threading.Thread):
         self.no_more = threading.Event()
         self.started_at = time.monotonic()
         self.made = 0
-        self.handled = tail.count(FAILED)
+        self.fired = 0  # unplug files a download took
+        self.handled = 0  # of those, the ones seen to
         self.reconnected = 0
         self.reconnect_failed = 0
         self.events = []  # (seconds, text)
@@ -49,13 +51,16 @@ class UnplugCycle(threading.Thread):
         self._note("unplug file made")
 
     def recover(self):
-        """Reconnects the camera after every failed download not yet seen to."""
-        failed = self.tail.count(FAILED)
-        if failed <= self.handled or self.controller.broken:
+        """Reconnects the camera after each unplug of its own that a download
+        took. Other failed downloads (a shot the camera cannot deliver) are
+        the server's to deal with: a reconnect would start their tries over."""
+        if self.made > self.fired and not os.path.exists(self.path):
+            self.fired = self.made
+            self._note(f"unplug file taken ({self.fired} so far)")
+        if self.fired <= self.handled or self.controller.broken:
             return
-        self._note(f"failed download logged ({failed} so far)")
-        self.handled = failed
-        delay = RECONNECT_DELAYS_S[(failed - 1) % len(RECONNECT_DELAYS_S)]
+        self.handled = self.fired
+        delay = RECONNECT_DELAYS_S[(self.fired - 1) % len(RECONNECT_DELAYS_S)]
         if delay > 0:
             time.sleep(delay)
         if (self.controller.command(CONNECT, 0) and self.controller.command(CONNECT, 1)):
@@ -83,6 +88,7 @@ class UnplugCycle(threading.Thread):
         self.join()
         try:
             os.remove(self.path)
+            self.made -= 1
             self._note("unplug file removed unused")
         except FileNotFoundError:
             pass
@@ -93,7 +99,6 @@ class UnplugCycle(threading.Thread):
         return max(0, math.ceil(self.until_s / self.every_s) - 1)
 
     def figures(self):
-        fired = self.tail.count(FAILED)
-        return (f"{self.made} unplugs made, {fired} failed downloads logged, "
+        return (f"{self.made} unplugs made, {self.fired} taken by a download, "
                 f"{self.reconnected} reconnected by connect 0/1, "
                 f"{self.reconnect_failed} reconnects failed")

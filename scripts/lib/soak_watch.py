@@ -128,3 +128,18 @@ class Sampler(threading.Thread):
     def stop(self):
         self.stopping.set()
         self.join()
+
+
+def rig_names(path, event):
+    """The card names of the rig log's rows of one event, in order."""
+    names = []
+    try:
+        with open(path, encoding="utf-8", errors="replace") as log:
+            next(log, None)  # the header
+            for line in log:
+                fields = line.rstrip("\n").split(",")
+                if len(fields) == 6 and line.endswith("\n") and fields[1] == event:
+                    names.append(fields[3])
+    except FileNotFoundError:
+        pass
+    return names
