@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "platform/rfc2217_connect.h"
+#include "platform/posix/posix_address.h"
 
 namespace platform {
 namespace {
@@ -41,16 +42,8 @@ int waitConnected(int fd, int timeoutMs) {
 
 bool socketConnectWithin(SocketHandle socket, const char* host, int port, int timeoutMs) {
   const int fd = static_cast<int>(socket);
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  char service[16];
-  std::snprintf(service, sizeof service, "%d", port);
-  if (getaddrinfo(host, service, &hints, &found) != 0 || found == nullptr) {
-    errno = EHOSTUNREACH;
-    return false;
-  }
+  addrinfo* found = resolveTcpAddress(host, port);
+  if (found == nullptr) return false;
   int error = 0;
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/socket.h"
+#include "platform/posix/posix_address.h"
 
 namespace platform {
 
@@ -59,16 +60,8 @@ void socketSendAtOnce(SocketHandle socket) {
 }
 
 bool socketConnect(SocketHandle socket, const char* host, int port) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  char service[16];
-  std::snprintf(service, sizeof service, "%d", port);
-  if (getaddrinfo(host, service, &hints, &found) != 0 || found == nullptr) {
-    errno = EHOSTUNREACH;
-    return false;
-  }
+  addrinfo* found = resolveTcpAddress(host, port);
+  if (found == nullptr) return false;
   const bool connected =
       ::connect(static_cast<int>(socket), found->ai_addr, found->ai_addrlen) == 0;
   const int error = errno;

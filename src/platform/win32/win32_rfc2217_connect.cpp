@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/rfc2217_connect.h"
+#include "platform/win32/win32_address.h"
 
 namespace platform {
 namespace {
@@ -35,16 +36,8 @@ int waitConnected(SOCKET s, int timeoutMs) {
 
 bool socketConnectWithin(SocketHandle socket, const char* host, int port, int timeoutMs) {
   const SOCKET s = static_cast<SOCKET>(socket);
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  char service[16];
-  std::snprintf(service, sizeof service, "%d", port);
-  if (getaddrinfo(host, service, &hints, &found) != 0 || found == nullptr) {
-    WSASetLastError(WSAEHOSTUNREACH);
-    return false;
-  }
+  addrinfo* found = resolveTcpAddress(host, port);
+  if (found == nullptr) return false;
   int error = 0;
   u_long on = 1;
   if (ioctlsocket(s, FIONBIO, &on) != 0) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/socket.h"
+#include "platform/win32/win32_address.h"
 
 namespace platform {
 
@@ -54,16 +55,8 @@ void socketSendAtOnce(SocketHandle socket) {
 }
 
 bool socketConnect(SocketHandle socket, const char* host, int port) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  char service[16];
-  std::snprintf(service, sizeof service, "%d", port);
-  if (getaddrinfo(host, service, &hints, &found) != 0 || found == nullptr) {
-    WSASetLastError(WSAEHOSTUNREACH);
-    return false;
-  }
+  addrinfo* found = resolveTcpAddress(host, port);
+  if (found == nullptr) return false;
   const bool connected = ::connect(static_cast<SOCKET>(socket), found->ai_addr,
                                    static_cast<int>(found->ai_addrlen)) == 0;
   const int error = WSAGetLastError();
