@@ -1,5 +1,6 @@
 // Writes the seed corpus of fuzz_jpeg into the directory named on the command
-// line: small camera-style JPEGs in both byte orders and a few damaged ones.
+// line: small camera-style JPEGs in both byte orders, one with the capture
+// time in three directories, and a few damaged ones.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -46,8 +47,10 @@ int main(int argc, char** argv) {
               jpegtest::sosAndScan(8)});
   const Bytes withApp0 = concat({jpegtest::soi(), jpegtest::segment(0xE0, Bytes(14, 0)),
                                  Bytes(small.begin() + 2, small.end())});
+  const Bytes copies = jpegtest::jpegWithTiff(jpegtest::timeCopiesTiff(false), 8);
   const bool ok = write(dir, "camera-mm.jpg", big) && write(dir, "camera-ii.jpg", little) &&
-                  write(dir, "small.jpg", small) && write(dir, "app0-first.jpg", withApp0) &&
+                  write(dir, "time-copies.jpg", copies) && write(dir, "small.jpg", small) &&
+                  write(dir, "app0-first.jpg", withApp0) &&
                   write(dir, "truncated.jpg", Bytes(small.begin(), small.begin() + 60));
   return ok ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "jpeg/exif_tags.h"
+#include "jpeg/exif_time_values.h"
 #include "jpeg/exif_values.h"
 #include "jpeg/picture_info.h"
 
@@ -45,16 +46,16 @@ bool enterDirectory(std::int64_t offset) {
   return true;
 }
 
-void walkDirectory(std::int64_t offset);
+void walkDirectory(std::int64_t offset, bool exifDirectory);
 
 // ExifOffset and InteroperabilityOffset: a directory walked right away.
-void followSubdirectoryLink(const unsigned char* value) {
+void followSubdirectoryLink(const unsigned char* value, bool exifDirectory) {
   std::uint64_t target = readU32(value);
   if (target > walk.exifLength) {
     warnNonfatal("Illegal exif or interop ofset directory link", 0, 0);
     return;
   }
-  walkDirectory(static_cast<std::int64_t>(target));
+  walkDirectory(static_cast<std::int64_t>(target), exifDirectory);
 }
 
 // Directory, at base + offset:
@@ -63,7 +64,9 @@ void followSubdirectoryLink(const unsigned char* value) {
 //   +2 + 12*i     entry i: tag (16), format (16), component count (32),
 //                 value, or offset from base of a value longer than 4 bytes (32)
 //   +2 + 12*n     offset of the next directory (32 bits), 0 for none
-void walkDirectory(std::int64_t offset) {
+//
+// exifDirectory: the directory is the one ExifOffset leads to.
+void walkDirectory(std::int64_t offset, bool exifDirectory) {
   const std::uint64_t exifLength = walk.exifLength;
   // The entry count itself must lie inside the data before it can be read.
   if (offset < 0 || static_cast<std::uint64_t>(offset) + 2 > exifLength) {
@@ -100,20 +103,28 @@ void walkDirectory(std::int64_t offset) {
     const std::uint64_t byteCount =
         std::uint64_t(components) * exifUnitSize(static_cast<int>(format));
     unsigned char* value = entry + 8;
+    std::uint64_t valueOffset = start + 2 + 12 * std::uint64_t(i) + 8;
     if (byteCount > 4) {
-      const std::uint64_t valueOffset = readU32(entry + 8);
+      valueOffset = readU32(entry + 8);
       if (valueOffset + byteCount > exifLength) {
         warnNonfatal("Illegal value pointer for tag %04x", static_cast<int>(tag), 0);
         continue;
       }
       value = base + valueOffset;
     }
+    if (isExifTimeTag(tag)) {
+      recordExifTimeValue(tag, value, byteCount,
+                          ExifValuePlace{valueOffset, offset, byteCount <= 4, exifDirectory});
+      continue;
+    }
 
     double number = 0;
     switch (tag) {
       case 0x8769:  // ExifOffset
+        followSubdirectoryLink(value, true);
+        break;
       case 0xA005:  // InteroperabilityOffset
-        followSubdirectoryLink(value);
+        followSubdirectoryLink(value, false);
         break;
       case 0x0201:  // ThumbnailOffset
         if (exifNumber(static_cast<int>(format), value, byteCount, &number)) {
@@ -135,7 +146,7 @@ void walkDirectory(std::int64_t offset) {
     const std::uint64_t next = readU32(base + dirEnd);
     if (next != 0) {
       if (next <= exifLength) {
-        walkDirectory(static_cast<std::int64_t>(next));
+        walkDirectory(static_cast<std::int64_t>(next), false);
       } else if (next - exifLength >= 20) {
         // Links a little beyond the data are common and harmless.
         warnNonfatal("Illegal subdirectory link", 0, 0);
@@ -150,6 +161,17 @@ void walkDirectory(std::int64_t offset) {
   }
 }
 
+// Walks the directory at offset of the segment at base and settles the
+// capture-time copies it holds against what the walk read.
+void walkSegment(unsigned char* base, std::uint64_t exifLength, std::int64_t offset) {
+  walk = DirectoryWalk{};
+  walk.base = base;
+  walk.exifLength = exifLength;
+  resetExifTimeValues();
+  walkDirectory(offset, false);
+  finishExifTimeValues(ExifStructure{base, exifLength, walk.walked, walk.walkedCount});
+}
+
 }  // namespace
 
 void warnNonfatal(const char* format, int a, int b) {
@@ -159,10 +181,7 @@ void warnNonfatal(const char* format, int a, int b) {
 }
 
 void parseExifDirectory(unsigned char* directory, unsigned char* base, unsigned exifLength) {
-  walk = DirectoryWalk{};
-  walk.base = base;
-  walk.exifLength = exifLength;
-  walkDirectory(directory - base);
+  walkSegment(base, exifLength, directory - base);
 }
 
 // Exif APP1 segment as stored (offsets within the segment's bytes):
@@ -200,10 +219,7 @@ void parseExifSegment(unsigned char* bytes, unsigned length) {
     warnNonfatal("Suspicious offset %d of first IFD value", firstOffset, 0);
   }
 
-  walk = DirectoryWalk{};
-  walk.base = bytes + 8;
-  walk.exifLength = length - 8;
-  walkDirectory(firstOffset);
+  walkSegment(bytes + 8, length - 8, firstOffset);
   finishExifTags();
 }
 

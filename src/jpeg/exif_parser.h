@@ -1,7 +1,7 @@
 // The Exif directory parser: checks an Exif APP1 segment, walks its image file
 // directories and records what it finds in PictureInfo, above all where the
-// DateTimeOriginal and SubSecTimeOriginal values lie so that they can be
-// rewritten in place.
+// copies of DateTimeOriginal and SubSecTimeOriginal lie so that they can be
+// rewritten in place, and the camera's own capture time.
 //
 // Every problem is reported through warnNonfatal() on standard error and never
 // stops the image from being saved. Camera worker thread only: the parser
@@ -25,6 +25,8 @@ void parseExifSegment(unsigned char* bytes, unsigned length);
 // bytes from base to the end of the segment. REQUIRES: base <= directory <=
 // base + exifLength. A directory whose entry count does not lie inside the
 // data, one walked before in this walk, and any beyond the 32nd are not read.
+// The capture-time copies found are checked against the directories walked
+// here and added to PictureInfo.
 void parseExifDirectory(unsigned char* directory, unsigned char* base, unsigned exifLength);
 
 }  // namespace jpeg

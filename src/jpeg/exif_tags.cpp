@@ -73,19 +73,6 @@ void recordUserComment(unsigned char* value, std::uint64_t byteCount) {
   copyText(PictureInfo.commentText, USER_COMMENT_LIMIT, value, byteCount);
 }
 
-void recordDateTimeOriginal(unsigned char* value, std::uint64_t byteCount) {
-  copyText(PictureInfo.dateTimeOriginal, sizeof PictureInfo.dateTimeOriginal - 1, value, byteCount);
-  // The rewrite puts 19 characters here; a shorter value (a wrong count or
-  // format) would be overrun into whatever follows it, so it gets no position
-  // and the image keeps its date.
-  if (byteCount < 19) {
-    warnNonfatal("DateTimeOriginal value of %d bytes too short to rewrite",
-                 static_cast<int>(byteCount), 0);
-    return;
-  }
-  PictureInfo.dateTimeOriginalPos = value;
-}
-
 // Tags whose action needs the value as a number.
 void recordNumericTag(unsigned tag, double number) {
   switch (tag) {
@@ -228,16 +215,8 @@ void recordExifTag(unsigned tag, int format, unsigned char* value, std::uint64_t
     case 0x0110:  // Model
       copyText(PictureInfo.model, sizeof PictureInfo.model - 1, value, byteCount);
       return;
-    case 0x9003:  // DateTimeOriginal
-      recordDateTimeOriginal(value, byteCount);
-      return;
     case 0x9286:  // UserComment
       recordUserComment(value, byteCount);
-      return;
-    case 0x9291:  // SubSecTimeOriginal
-      // The 3 digits always fit: the value is either the entry's own 4-byte
-      // field or more than 4 bytes inside the segment.
-      PictureInfo.subSecTimeOriginalPos = value;
       return;
     default:
       break;

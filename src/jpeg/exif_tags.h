@@ -1,6 +1,7 @@
 // The Exif tags whose values fill PictureInfo's camera fields. Used by the
 // directory walker (exif_parser.cpp), which handles the structural tags
-// (directory links, thumbnail) itself.
+// (directory links, thumbnail) itself and the capture-time tags through
+// exif_time_values.h.
 #pragma once
 
 #include <cstdint>

@@ -17,6 +17,33 @@ constexpr std::size_t SUBSEC_CHARACTERS = 3;
 
 bool inRange(int value, int low, int high) { return value >= low && value <= high; }
 
+// Every copy gets the same characters, or readers that prefer different
+// copies would disagree on the capture time. The byte after them (the zero
+// ending a standard value) is left as the camera wrote it. A copy on other
+// Exif data keeps its value: writing it would damage that data.
+void stampCopies(const ExifTimeCopies& copies, const char* text, std::size_t characters,
+                 const char* name, const char* noneMessage) {
+  int stamped = 0;
+  for (int i = 0; i < copies.count; ++i) {
+    const ExifTimeCopy& copy = copies.copy[i];
+    if (copy.overlaps) {
+      std::fprintf(stderr,
+                   "Exif %s at offset %u overlaps other Exif data; that copy is left as it is.\n",
+                   name, copy.exifOffset);
+      continue;
+    }
+    std::memcpy(copy.pos, text, characters);
+    ++stamped;
+  }
+  if (copies.morePassedOver) {
+    std::fprintf(stderr, "More than %d copies of Exif %s; the others are left as they are.\n",
+                 MAX_EXIF_TIME_COPIES, name);
+  }
+  if (stamped == 0) {
+    std::fputs(noneMessage, stderr);
+  }
+}
+
 }  // namespace
 
 bool formatExifDate(int year, int month, int day, int hour, int minute, int second, char out[20]) {
@@ -42,18 +69,10 @@ bool formatExifSubSec(int milliseconds, char out[4]) {
 }
 
 void applyExifTimestamp() {
-  // The byte after the written characters (the zero ending a standard value)
-  // is left as the camera wrote it.
-  if (PictureInfo.dateTimeOriginalPos != nullptr) {
-    std::memcpy(PictureInfo.dateTimeOriginalPos, exifDateString, DATE_CHARACTERS);
-  } else {
-    std::fputs("File contains no Exif timestamp to change\n", stderr);
-  }
-  if (PictureInfo.subSecTimeOriginalPos != nullptr) {
-    std::memcpy(PictureInfo.subSecTimeOriginalPos, exifSubSecString, SUBSEC_CHARACTERS);
-  } else {
-    std::fputs("File contains no Exif subseconds to change\n", stderr);
-  }
+  stampCopies(PictureInfo.dateTimeOriginalCopies, exifDateString, DATE_CHARACTERS,
+              "DateTimeOriginal", "File contains no Exif timestamp to change\n");
+  stampCopies(PictureInfo.subSecTimeOriginalCopies, exifSubSecString, SUBSEC_CHARACTERS,
+              "SubSecTimeOriginal", "File contains no Exif subseconds to change\n");
 }
 
 }  // namespace jpeg

@@ -25,11 +25,17 @@ bool formatExifDate(int year, int month, int day, int hour, int minute, int seco
 // Returns false, leaving out unchanged, for any other value.
 bool formatExifSubSec(int milliseconds, char out[4]);
 
-// Copies the 19 characters of exifDateString to PictureInfo's
-// dateTimeOriginalPos and the 3 of exifSubSecString to subSecTimeOriginalPos,
-// and nothing more. For a missing position prints "File contains no Exif
-// timestamp to change\n" or "File contains no Exif subseconds to change\n"
-// on standard error; each is handled on its own.
+// Copies the 19 characters of exifDateString over every copy of
+// DateTimeOriginal in PictureInfo.dateTimeOriginalCopies and the 3 of
+// exifSubSecString over every copy of SubSecTimeOriginal, and nothing more.
+// A copy that overlaps other Exif data is left alone with the line "Exif
+// <name> at offset <n> overlaps other Exif data; that copy is left as it
+// is.\n" (n counted from the TIFF header); copies beyond the recorded ones
+// get one line "More than 8 copies of Exif <name>; the others are left as
+// they are.\n". When no copy of a value was stamped, prints "File contains
+// no Exif timestamp to change\n" or "File contains no Exif subseconds to
+// change\n". All lines go to standard error; each value is handled on its
+// own.
 void applyExifTimestamp();
 
 }  // namespace jpeg

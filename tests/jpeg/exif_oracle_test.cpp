@@ -146,6 +146,39 @@ TEST_P(ExifOracleTest, ReadsTheTriggerTimeAndEverythingElseUnchanged) {
   EXPECT_EQ(before.size(), after.size());
 }
 
+// Cameras that write the capture time in IFD0 and IFD1 as well: every
+// copy carries the trigger time, so readers that prefer different copies,
+// or combine one copy's date with another's subseconds, agree.
+using ExifOracleCopiesTest = ExifOracleTest;
+
+TEST_P(ExifOracleCopiesTest, EveryReaderSeesTheTriggerTime) {
+  Bytes image = jpegtest::jpegWithTiff(jpegtest::timeCopiesTiff(true), 4096);
+  std::memcpy(jpeg::exifDateString, "2014:02:03 09:05:07", 19);
+  std::memcpy(jpeg::exifSubSecString, "042", 3);
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(jpeg::stampImageBuffer(image.data(), static_cast<int>(image.size())));
+  EXPECT_EQ("", testing::internal::GetCapturedStderr());
+
+  int dates = 0;
+  for (const auto& [key, value] : read(image)) {
+    if (key.find("SubSecDateTimeOriginal") != std::string::npos) {
+      EXPECT_EQ("2014:02:03 09:05:07.042", value) << key;
+    } else if (key.find("SubSecTimeOriginal") != std::string::npos) {
+      EXPECT_EQ("042", value) << key;
+    } else if (key.find("DateTimeOriginal") != std::string::npos) {
+      EXPECT_EQ("2014:02:03 09:05:07", value) << key;
+      ++dates;
+    }
+  }
+  EXPECT_GE(dates, 2);  // IFD0's and the Exif directory's at least
+}
+
+INSTANTIATE_TEST_SUITE_P(Oracles, ExifOracleCopiesTest,
+                         ::testing::Combine(::testing::Values(0, 1), ::testing::Values(4)),
+                         [](const ::testing::TestParamInfo<std::tuple<int, int>>& param) {
+                           return std::string(ORACLES[std::get<0>(param.param)].name);
+                         });
+
 INSTANTIATE_TEST_SUITE_P(Oracles, ExifOracleTest,
                          ::testing::Combine(::testing::Values(0, 1), ::testing::Values(3, 4)),
                          [](const ::testing::TestParamInfo<std::tuple<int, int>>& param) {

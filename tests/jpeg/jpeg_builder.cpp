@@ -328,4 +328,40 @@ Bytes cameraJpeg(std::size_t scanBytes, bool bigEndian, std::uint32_t subSecCoun
                  sosAndScan(scanBytes)});
 }
 
+Bytes jpegWithTiff(const Bytes& tiff, std::size_t scanBytes) {
+  return concat({soi(), segment(0xE1, exifPayload(tiff)), quantTable(), huffmanTable(),
+                 frameHeader(64, 64, 3), sosAndScan(scanBytes)});
+}
+
+Bytes timeCopiesTiff(bool bigEndian, TimeCopiesLayout* layout) {
+  TiffBuilder t(bigEndian);
+  const int dirs[] = {t.addDirectory(), t.addDirectory(), t.addDirectory()};
+  const int ifd0 = dirs[0];
+  const int exif = dirs[1];
+  const int ifd1 = dirs[2];
+  t.addAscii(ifd0, 0x010F, "VENDOR CORPORATION");
+  t.addAscii(ifd0, 0x0110, "VENDOR D3");
+  t.addAscii(ifd0, 0x0132, "2013:12:31 23:59:58");
+  t.addLink(ifd0, 0x8769, exif);
+  t.setNext(ifd0, ifd1);
+  t.addShort(ifd1, 0x0103, 6);
+  // Each directory's tags in ascending order, as readers expect.
+  for (int dir : dirs) {
+    t.addAscii(dir, 0x9003, "2013:12:31 23:59:58");
+  }
+  t.addAscii(exif, 0x9004, "2013:12:31 23:59:58");
+  for (int dir : dirs) {
+    t.addAscii(dir, 0x9291, "50");
+  }
+  t.addAscii(exif, 0x9292, "50");
+  Bytes tiff = t.build();
+  if (layout != nullptr) {
+    for (int i = 0; i < 3; ++i) {
+      layout->dateTimeOriginal[i] = t.valueOffset(dirs[i], 0x9003);
+      layout->subSecTimeOriginal[i] = t.valueOffset(dirs[i], 0x9291);
+    }
+  }
+  return tiff;
+}
+
 }  // namespace jpegtest

@@ -113,4 +113,19 @@ Bytes cameraJpeg(std::size_t scanBytes, bool bigEndian = true, std::uint32_t sub
 // Where cameraJpeg() puts the TIFF base: after SOI, marker, length, "Exif\0\0".
 constexpr std::size_t CAMERA_TIFF_BASE = 12;
 
+// SOI, APP1 Exif with tiff, DQT, DHT, SOF0, SOS, scan, EOI; the TIFF base at
+// CAMERA_TIFF_BASE.
+Bytes jpegWithTiff(const Bytes& tiff, std::size_t scanBytes);
+
+// Where timeCopiesTiff() put each copy, from the TIFF base: IFD0, Exif, IFD1.
+struct TimeCopiesLayout {
+  std::uint32_t dateTimeOriginal[3];    // 20-byte values
+  std::uint32_t subSecTimeOriginal[3];  // "50" and a zero, inside the entry
+};
+
+// Exif data as some cameras write it: DateTimeOriginal "2013:12:31 23:59:58"
+// and SubSecTimeOriginal "50" in IFD0, in the Exif directory and in IFD1,
+// with Make, Model, DateTime and DateTimeDigitized beside them.
+Bytes timeCopiesTiff(bool bigEndian, TimeCopiesLayout* layout = nullptr);
+
 }  // namespace jpegtest
