@@ -12,6 +12,7 @@ import sys
 import time
 
 import command_idle
+import pairing
 import plot
 import procs
 import results
@@ -87,6 +88,7 @@ def measure(args):
         return measure_spacing(build, out, quick, small, {}), None
     step("1 stamping: ours, exiv2, exiftool")
     rows += stamping.measure(build, shots, out, quick)
+    rows += pairing.measure(build, quick)
     step("2 saving: the data procedure")
     rows += saving.measure(build, shots, out, quick)
     step("3 command round trip, idle server")

@@ -9,6 +9,7 @@
 #include "camera/data_proc.h"
 #include "camera/camera_handler.h"
 #include "camera/camera_recovery.h"
+#include "camera/image_pairing.h"
 #include "channel/command_processing.h"
 #include "channel/image_name_queue.h"
 #include "channel/message_queue.h"
@@ -37,9 +38,9 @@ RepeatedLine genericNameFault;
 RepeatedLine statusLockFault;
 
 // Set when a download with a queued name failed. The shot stays on the card
-// and, the oldest there, comes again first; it keeps its own name and trigger
-// time then, or every later image would carry the name and time of the
-// trigger before its own.
+// and, the oldest there, comes again first; its name stays queued with it,
+// or every later image would carry the name and time of the trigger before
+// its own.
 bool nameKeptForRetry = false;
 
 // A camera whose item search fails this many passes in a row is taken for
@@ -74,15 +75,16 @@ void useGenericName() {
 }
 
 enum class NameTaken {
-  QUEUED,   // the trigger's own name (or the one kept for a retry)
+  QUEUED,   // the oldest queued name (the check may choose another)
   GENERIC,  // no name was waiting: the generic name, the previous times
   NO_LOCK,  // statusMutex not obtained: nothing may be downloaded now
 };
 
-// Takes the oldest prepared name and trigger time for the image about to be
-// downloaded; without one, the generic name and the previous image's times.
+// Copies the queued names and trigger times for the image about to be
+// downloaded, with the oldest one in imageBaseName; without one, the generic
+// name and the previous image's times. Nothing leaves the queue before the
+// image is saved, so a shot that fails keeps its name for the next try.
 NameTaken takeImageName() {
-  if (nameKeptForRetry) return NameTaken::QUEUED;  // imageBaseName and the Exif texts hold it
   platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
   if (!hold.obtained()) {
     // imageBaseName still holds the previous image's name and time: the shot
@@ -91,19 +93,21 @@ NameTaken takeImageName() {
     return NameTaken::NO_LOCK;
   }
   statusLockFault.ended();
-  std::int32_t length = 0;
-  if (!imageNameQueue->popImageName(&length)) {
-    // While a download keeps failing, every retry takes the generic name
-    // again: the line is written once for the image, not once per try.
-    genericNameFault.occurred("%s: ERROR: No Image name avaiable, using generic.\n", kWho);
+  if (!camera::prepareImagePairing()) {
+    // While the check pairs by the camera's time, an image with nothing
+    // queued is most likely a shot of its own: the line waits for the
+    // choice. Otherwise, while a download keeps failing, every retry takes
+    // the generic name again: the line is written once for the image.
+    if (!camera::pairingCheckInForce())
+      genericNameFault.occurred("%s: ERROR: No Image name avaiable, using generic.\n", kWho);
     useGenericName();
     return NameTaken::GENERIC;
   }
+  const int length = camera::preparedNameLength();
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof imageBaseName) {
     // The trigger time stays: it belongs to this image whatever its name.
     logprintf(currentLogStream,
-              "%s: ERROR Image name of %d characters is too long, using generic.\n", kWho,
-              static_cast<int>(length));
+              "%s: ERROR Image name of %d characters is too long, using generic.\n", kWho, length);
     useGenericName();
   }
   return NameTaken::QUEUED;
@@ -116,13 +120,16 @@ void endDownloadFaults() {
 }
 
 // A kept name no image will take any more leaves, so that the next image
-// takes the next name.
+// takes the next name. While the check pairs by the camera's time it stays:
+// the next image's time tells whether that trigger had another image.
 void withdrawKeptName(const char* why) {
   if (!nameKeptForRetry) return;
   nameKeptForRetry = false;
+  if (camera::pairingCheckInForce()) return;
+  camera::withdrawPreparedEntry();
   logprintf(currentLogStream,
             "%s: %s; image name %s withdrawn, the next image takes the next name.\n", kWho, why,
-            imageBaseName);
+            camera::preparedName().c_str());
 }
 
 // The failed tries of item in a row, this one included.
@@ -156,15 +163,18 @@ void downloadImage() {
       nameKeptForRetry = false;
       failedTries = FailedTries{};
       endDownloadFaults();
+      camera::settleSavedImage();
       logprintf(currentLogStream, "%s: GOT FILE [%s]\n", kWho, savedFileRecord.name);
       ++serverStatus.imageCount;
       WriteFileToLog();
       return;
     case DownloadOutcome::NO_IMAGE_DATA:
+      camera::dropImageChoice();
       passOver(item, named, "has no image data");
       return;
     case DownloadOutcome::NOT_DELIVERED:
       if (countFailedTry(item) >= kTriesPerItem) {
+        camera::dropImageChoice();
         char why[64];
         std::snprintf(why, sizeof why, "not downloaded after %d tries", kTriesPerItem);
         passOver(item, named, why);
@@ -178,10 +188,12 @@ void downloadImage() {
       // the item's fault no more than the next one's: tried again.
       break;
   }
+  camera::dropImageChoice();
   downloadFault.occurred("%s: Error: failed download image.\n", kWho);
   nameKeptForRetry = named;
   if (named)
-    keptNameFault.occurred("%s: Image name %s kept for the next image.\n", kWho, imageBaseName);
+    keptNameFault.occurred("%s: Image name %s kept for the next image.\n", kWho,
+                           camera::preparedName().c_str());
 }
 
 // A disconnect command ends the tries to bring the camera back. A kept name
@@ -197,7 +209,7 @@ void followDisconnect() {
   if (nameKeptForRetry)
     logprintf(currentLogStream,
               "%s: Camera disconnected; image name %s stays kept for its shot on the card.\n", kWho,
-              imageBaseName);
+              camera::preparedName().c_str());
 }
 
 void cameraLost() {
@@ -256,6 +268,7 @@ void startCameraWorker() {
     logprintf(currentLogStream, "%s: ERROR Failed to connect to camera on thread start.\n", kWho);
   }
   serverStatus.imageCount = 0;
+  camera::resetImagePairing(serverSettings.cameraPairing);
   nameKeptForRetry = false;
   failedTries = FailedTries{};
   selectFailuresInRow = 0;

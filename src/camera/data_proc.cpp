@@ -11,6 +11,7 @@
 #include "jpeg/image_stamp.h"
 
 bool removeItemFlag = false;
+ImageNamer imageNamer = nullptr;
 SavedFileRecord savedFileRecord = {false, false, ""};
 
 void clearSavedFileRecord() {
@@ -124,9 +125,15 @@ std::int32_t fileData(DataProcContext& context, const FileDataInfo& info, const 
       break;
   }
   const char* extension = camera::extensionForFileDataType(info.fileDataType);
-  // Every file type goes through the stamp; one that is not a JPEG is left
-  // exactly as delivered.
-  jpeg::stampImageBuffer(context.buffer, static_cast<int>(context.bufferSize));
+  // Every file type goes through the scan; one that is not a JPEG is left
+  // exactly as delivered. The capture time is read before the stamp covers it.
+  jpeg::CameraClockReading reading;
+  jpeg::scanImageBuffer(context.buffer, static_cast<int>(context.bufferSize), &reading);
+  if (imageNamer == nullptr || imageNamer(reading)) {
+    jpeg::stampScannedImage(context.buffer);
+  } else {
+    jpeg::releaseScannedImage();
+  }
   char name[camera::FILE_NAME_BUFFER] = "";
   const camera::SaveResult saved =
       camera::saveImageFile(imageBaseName, extension, context.buffer, context.bufferSize, name);

@@ -11,6 +11,7 @@
 
 #include "camera/module_api.h"
 #include "core/image_names.h"
+#include "jpeg/image_stamp.h"
 
 // The reference of DataProc for one acquisition. The acquisition makes it
 // with new, empty; its completion frees it with releaseDataProcContext.
@@ -46,6 +47,14 @@ struct SavedFileRecord {
 };
 extern SavedFileRecord savedFileRecord;
 void clearSavedFileRecord();
+
+// Chooses, once a file object is complete and before it is stamped, the name
+// and trigger time it is saved under, from the capture time the camera
+// wrote into it: it sets imageBaseName and the Exif texts. True: the
+// trigger time is stamped; false: the image is saved exactly as delivered.
+// Null: the name and times set before the download are used, stamped.
+using ImageNamer = bool (*)(const jpeg::CameraClockReading& reading);
+extern ImageNamer imageNamer;
 
 // The data procedure (DataProcType). reference is the DataProcContext, info
 // a FileDataInfo or an ImageDataInfo (by the MODULE_DATA_FILE bit of its first

@@ -34,9 +34,19 @@ bool ImageNameQueue::withdrawNewest() {
   return true;
 }
 
-bool ImageNameQueue::popImageName(std::int32_t* nameLength) {
+std::size_t ImageNameQueue::copyEntries(ImageNameEntry* out, std::size_t max) const {
+  const std::size_t count = entries_.size() < max ? entries_.size() : max;
+  for (std::size_t i = 0; i < count; ++i) out[i] = entries_[i];
+  return count;
+}
+
+bool ImageNameQueue::dropOldest() {
   if (entries_.empty()) return false;
-  const ImageNameEntry& entry = entries_.front();
+  entries_.pop_front();
+  return true;
+}
+
+void deliverImageName(const ImageNameEntry& entry) {
   // The base name must leave room for its terminator; a longer name is cut
   // here and refused later, when the file name is composed.
   std::size_t length = static_cast<std::size_t>(entry.nameLength);
@@ -45,7 +55,12 @@ bool ImageNameQueue::popImageName(std::int32_t* nameLength) {
   imageBaseName[length] = '\0';
   std::memcpy(jpeg::exifDateString, entry.exifDate, 19);
   std::memcpy(jpeg::exifSubSecString, entry.subSec, 3);
-  *nameLength = entry.nameLength;
+}
+
+bool ImageNameQueue::popImageName(std::int32_t* nameLength) {
+  if (entries_.empty()) return false;
+  deliverImageName(entries_.front());
+  *nameLength = entries_.front().nameLength;
   entries_.pop_front();
   return true;
 }

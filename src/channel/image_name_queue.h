@@ -28,6 +28,12 @@ class ImageNameQueue {
   // removes the entry. False, and nothing written, when empty.
   bool popImageName(std::int32_t* nameLength);
 
+  // Copies up to max entries, oldest first, into out; returns how many.
+  std::size_t copyEntries(ImageNameEntry* out, std::size_t max) const;
+
+  // Removes the oldest entry. False when empty.
+  bool dropOldest();
+
   // Removes the most recently pushed entry, for a trigger that was queued
   // but could not be sent. False when empty.
   bool withdrawNewest();
@@ -37,6 +43,10 @@ class ImageNameQueue {
  private:
   std::deque<ImageNameEntry> entries_;
 };
+
+// Delivers entry into imageBaseName (terminated after the name, cut to fit),
+// exifDateString and exifSubSecString.
+void deliverImageName(const ImageNameEntry& entry);
 
 // Created by start-up before the worker threads; never destroyed.
 extern ImageNameQueue* imageNameQueue;

@@ -39,6 +39,20 @@ void readParity(const char* section, const char* path, char* parity) {
   parity[1] = '\0';
 }
 
+// An unknown mode is refused with a line; the default then holds, since a
+// run that pairs by the camera's time loses nothing that first in, first out
+// would keep.
+void readPairing(const char* path, PairingMode* mode) {
+  char value[32];
+  platform::iniGetString("camera", "pairing", "repair", value, sizeof value, path);
+  *mode = PairingMode::REPAIR;
+  if (!parsePairingMode(value, mode))
+    logprintf(currentLogStream,
+              "%s: ERROR [camera] pairing must be repair, verify or fifo, using the default "
+              "(repair).\n",
+              kWho);
+}
+
 }  // namespace
 
 bool importIniSettings(const char* path) {
@@ -68,6 +82,7 @@ bool importIniSettings(const char* path) {
   settings.triggerStop =
       static_cast<std::uint16_t>(platform::iniGetInt("trigger", "stop", 1, path));
   serverStatus.cameraInterval = platform::iniGetInt("camera", "interval", 1000, path);
+  readPairing(path, &settings.cameraPairing);
   readText("laserpower", "serialport", "COM1", settings.laserPortName,
            sizeof settings.laserPortName, path);
   settings.laserBaudRate = platform::iniGetInt("laserpower", "baudrate", 1200, path);
@@ -94,6 +109,10 @@ void printSettings() {
   logprintf(log, "| cameraPreTrigger:  %i\n", serverStatus.cameraPreTrigger ? 1 : 0);
   logprintf(log, "| cameraFilePrefix:  %s\n", serverStatus.cameraFilePrefix);
   logprintf(log, "| cameraInterval:    %i\n", static_cast<int>(serverStatus.cameraInterval));
+  // Shown only when the operator chose another pairing than the default.
+  if (s.cameraPairing != PairingMode::REPAIR) {
+    logprintf(log, "| cameraPairing:     %s\n", pairingModeName(s.cameraPairing));
+  }
   logprintf(log, "| triggerPortName:   %s\n", s.triggerPortName);
   logprintf(log, "| triggerBaudRate:   %i\n", static_cast<int>(s.triggerBaudRate));
   logprintf(log, "| triggerBits:       %i\n", static_cast<int>(s.triggerBits));

@@ -1,7 +1,7 @@
 // The INI configuration file and the settings printout.
 #pragma once
 
-// Reads the seventeen keys from the file at path into serverSettings and
+// Reads the eighteen keys from the file at path into serverSettings and
 // serverStatus, defaults for missing keys. Returns false, after a log line,
 // when the file cannot be read or holds no section; nothing is written then.
 // A text value longer than its field is refused with a log line naming the
@@ -9,5 +9,6 @@
 bool importIniSettings(const char* path);
 
 // Writes the settings printout to the current log stream: fourteen lines,
+// one more for a pairing mode other than repair,
 // and one more for a bind address other than every local address.
 void printSettings();

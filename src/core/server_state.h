@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/pairing_mode.h"
 #include "platform/mutex.h"
 
 // Every wait on a shared mutex gives up after this long; none is infinite.
@@ -54,6 +55,7 @@ struct ServerSettings {
   std::uint16_t laserBits;
   char laserParity[2];
   std::uint16_t laserStop;
+  PairingMode cameraPairing;  // zero-filled: REPAIR
 };
 
 // Zero-filled before main runs.

@@ -138,6 +138,43 @@ TEST_F(ConfigTest, BindAddressIsPrintedOnlyWhenNarrowed) {
   EXPECT_EQ("| logfilename:\t\t  stdout", entries[kDefaultPrintout.size() + 5]);
 }
 
+// The pairing mode by name, in any case; an unknown one is refused with a
+// line and the default kept. Only a mode other than the default is printed.
+TEST_F(ConfigTest, PairingModeIsReadByNameAndPrintedWhenNotRepair) {
+  struct Case {
+    const char* value;
+    PairingMode mode;
+    bool refused;
+    const char* printed;
+  } cases[] = {
+      {nullptr, PairingMode::REPAIR, false, nullptr},
+      {"Verify", PairingMode::VERIFY, false, "| cameraPairing:     verify"},
+      {"fifo", PairingMode::FIFO, false, "| cameraPairing:     fifo"},
+      {"repair", PairingMode::REPAIR, false, nullptr},
+      {"fifo2", PairingMode::REPAIR, true, nullptr},
+  };
+  const auto newEntries = [this](std::size_t from) {
+    const std::vector<std::string> all = logEntries();
+    return std::vector<std::string>(all.begin() + static_cast<long>(from), all.end());
+  };
+  for (const Case& c : cases) {
+    std::size_t from = logEntries().size();
+    ASSERT_TRUE(import(c.value == nullptr ? "[camera]\n"
+                                          : std::string("[camera]\npairing=") + c.value + "\n"));
+    EXPECT_EQ(c.mode, serverSettings.cameraPairing) << (c.value == nullptr ? "(none)" : c.value);
+    const std::vector<std::string> refusal{
+        "importIniSettings(): ERROR [camera] pairing must be repair, verify or fifo, using the "
+        "default (repair)."};
+    EXPECT_EQ(c.refused ? refusal : std::vector<std::string>{}, newEntries(from))
+        << (c.value == nullptr ? "(none)" : c.value);
+    from = logEntries().size();
+    printSettings();
+    std::vector<std::string> expected = kDefaultPrintout;
+    if (c.printed != nullptr) expected.insert(expected.begin() + 8, c.printed);
+    EXPECT_EQ(expected, newEntries(from)) << (c.value == nullptr ? "(none)" : c.value);
+  }
+}
+
 struct LimitCase {
   const char* section;
   const char* key;
