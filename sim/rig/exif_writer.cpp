@@ -172,9 +172,11 @@ Bytes buildExifSegment(const ExifFields& fields) {
   Bytes comment{'A', 'S', 'C', 'I', 'I', 0, 0, 0};
   comment.resize(44, ' ');
   exif.undefined(TAG_USER_COMMENT, comment);
-  exif.ascii(TAG_SUB_SEC_TIME, subSec);
-  exif.ascii(TAG_SUB_SEC_TIME_ORIGINAL, subSec);
-  exif.ascii(TAG_SUB_SEC_TIME_DIGITIZED, subSec);
+  if (fields.subSeconds) {
+    exif.ascii(TAG_SUB_SEC_TIME, subSec);
+    exif.ascii(TAG_SUB_SEC_TIME_ORIGINAL, subSec);
+    exif.ascii(TAG_SUB_SEC_TIME_DIGITIZED, subSec);
+  }
   exif.undefined(TAG_FLASHPIX_VERSION, Bytes{'0', '1', '0', '0'});
   exif.shortValue(TAG_COLOR_SPACE, 1);
   exif.longValue(TAG_PIXEL_X, static_cast<std::uint32_t>(fields.width));

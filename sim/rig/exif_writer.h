@@ -14,8 +14,9 @@ using Bytes = std::vector<std::uint8_t>;
 struct ExifFields {
   std::string make;
   std::string model;
-  std::string dateTime;  // "YYYY:MM:DD HH:MM:SS", the camera's clock
-  int millisecond = 0;   // 0-999, written as three digits
+  std::string dateTime;    // "YYYY:MM:DD HH:MM:SS", the camera's clock
+  int millisecond = 0;     // 0-999, written as three digits
+  bool subSeconds = true;  // false: a clock of whole seconds, no SubSecTime tags at all
   int width = 0;
   int height = 0;
   Bytes thumbnail;  // a whole JPEG file

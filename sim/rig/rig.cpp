@@ -51,7 +51,7 @@ bool writeWhole(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-Rig::Rig(RigOptions options) : options_(std::move(options)) {}
+Rig::Rig(RigOptions options) : options_(std::move(options)), faults_(options_) {}
 
 Rig::~Rig() { stop(); }
 
@@ -100,6 +100,7 @@ void Rig::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
     pending_.clear();
+    spuriousPending_ = false;
   }
   changed_.notify_all();
   if (triggerServer_) triggerServer_->stop();
@@ -140,31 +141,6 @@ void Rig::setStalled(bool stalled) {
   changed_.notify_all();
 }
 
-void Rig::onTriggerBytes(const std::uint8_t* data, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    if (data[i] != 0) continue;
-    const auto now = std::chrono::system_clock::now();
-    PendingShot shot;
-    shot.due = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lagMs);
-    shot.camera = cameraTimeAt(now, options_.clockOffsetMs);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) return;
-      shot.frame = ++frames_;
-      char number[24];
-      std::snprintf(number, sizeof number, "%04llu", static_cast<unsigned long long>(shot.frame));
-      shot.baseName = options_.namePrefix + number;
-      // The card name is known only once the replayed file's extension is;
-      // rendered shots are always JPEG.
-      const std::string cardName =
-          options_.replayDir.empty() ? shot.baseName + ".JPG" : shot.baseName;
-      log_.trigger(now, shot.frame, cardName, shot.camera);
-      pending_.push_back(std::move(shot));
-    }
-    changed_.notify_all();
-  }
-}
-
 void Rig::TriggerReaderThread() {
   std::uint8_t buffer[256];
   std::unique_lock<std::mutex> lock(mutex_);
@@ -186,46 +162,62 @@ bool Rig::cardPresent() const {
 }
 
 void Rig::CameraThread() {
+  using Clock = std::chrono::steady_clock;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     if (stopping_) return;
-    if (pending_.empty() || stalled_) {
-      changed_.wait(lock);
+    const auto now = Clock::now();
+    // The camera shoots on its own even while stalled or cut off from its
+    // card; the shot is then held like the rest.
+    if (spuriousPending_ && now >= spuriousAt_) {
+      takeSpuriousShot();
       continue;
     }
-    const auto due = pending_.front().due;
-    if (std::chrono::steady_clock::now() < due) {
-      changed_.wait_until(lock, due);
-      continue;
-    }
-    // The camera keeps shooting while its card is out of reach (its USB
-    // link is gone); the shots wait, and the folder is never made here.
-    if (!cardPresent()) {
-      if (!cardGone_) {
-        cardGone_ = true;
-        log_.card(std::chrono::system_clock::now(), false);
+    bool waking = spuriousPending_;
+    Clock::time_point wake = spuriousAt_;
+    const auto wakeBy = [&](Clock::time_point at) {
+      if (!waking || at < wake) wake = at;
+      waking = true;
+    };
+    if (!pending_.empty() && !stalled_) {
+      const auto due = pending_.front().due;
+      if (now < due) {
+        wakeBy(due);
+      } else if (!cardPresent()) {
+        // The camera keeps shooting while its card is out of reach (its USB
+        // link is gone); the shots wait, and the folder is never made here.
+        if (!cardGone_) {
+          cardGone_ = true;
+          log_.card(std::chrono::system_clock::now(), false);
+        }
+        // Nothing tells of the folder's return: look again shortly.
+        wakeBy(now + std::chrono::milliseconds(kPollMs));
+      } else {
+        if (cardGone_) {
+          cardGone_ = false;
+          log_.card(std::chrono::system_clock::now(), true);
+        }
+        PendingShot shot = std::move(pending_.front());
+        pending_.pop_front();
+        if (!shot.tried) {
+          shot.tried = true;
+          shot.undeliverable = undeliverable_ > 0;
+          if (shot.undeliverable) --undeliverable_;
+        }
+        lock.unlock();
+        const WriteResult result = writeShot(&shot);
+        lock.lock();
+        if (result == WriteResult::kWritten) ++written_;
+        // The folder went between the look and the write: held like the rest.
+        if (result == WriteResult::kCardGone && !stopping_) pending_.push_front(std::move(shot));
+        continue;
       }
-      // Nothing tells of the folder's return: look again shortly.
-      changed_.wait_for(lock, std::chrono::milliseconds(kPollMs));
-      continue;
     }
-    if (cardGone_) {
-      cardGone_ = false;
-      log_.card(std::chrono::system_clock::now(), true);
+    if (waking) {
+      changed_.wait_until(lock, wake);
+    } else {
+      changed_.wait(lock);
     }
-    PendingShot shot = std::move(pending_.front());
-    pending_.pop_front();
-    if (!shot.tried) {
-      shot.tried = true;
-      shot.undeliverable = undeliverable_ > 0;
-      if (shot.undeliverable) --undeliverable_;
-    }
-    lock.unlock();
-    const WriteResult result = writeShot(&shot);
-    lock.lock();
-    if (result == WriteResult::kWritten) ++written_;
-    // The folder went between the look and the write: held like the rest.
-    if (result == WriteResult::kCardGone && !stopping_) pending_.push_front(std::move(shot));
   }
 }
 
@@ -242,6 +234,7 @@ bool Rig::makeShot(PendingShot* shot) {
     request.frame = shot->frame;
     request.cameraTime = shot->camera.dateTime;
     request.millisecond = shot->camera.millisecond;
+    request.subSeconds = options_.subSeconds;
     request.make = options_.make;
     request.model = options_.model;
     made = renderShot(request, bytes.get());

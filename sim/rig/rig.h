@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "rig/camera_faults.h"
 #include "rig/control_fifo.h"
 #include "rig/port_server.h"
 #include "rig/pty_line.h"
@@ -59,8 +60,9 @@ class Rig {
   bool control(const std::string& line);
 
   // A zero byte in data releases the shutter once per zero byte; other bytes
-  // are line noise. Called by the trigger reader; public so that tests can
-  // release the shutter without a line.
+  // are line noise. A trigger the camera misses on request is logged with a
+  // miss row and makes no shot. Called by the trigger reader; public so that
+  // tests can release the shutter without a line.
   void onTriggerBytes(const std::uint8_t* data, std::size_t size);
 
  private:
@@ -83,6 +85,14 @@ class Rig {
   WriteResult writeShot(PendingShot* shot);
   bool makeShot(PendingShot* shot);
   bool cardPresent() const;
+  // A new shot with the next card frame number; requires the lock.
+  PendingShot nextShot(std::chrono::steady_clock::time_point due, const CameraTime& camera);
+  // The name the log gives a shot not yet made: a replayed file's extension
+  // is known only once the file is read.
+  std::string loggedName(const PendingShot& shot) const;
+  // Takes the shot the camera makes on its own, once its time has come;
+  // requires the lock.
+  void takeSpuriousShot();
   // Closes the trigger terminal until the time away has passed, then makes
   // a new one under the same link. Called by the trigger reader with the
   // lock held; false when the rig is stopping.
@@ -101,7 +111,9 @@ class Rig {
   std::condition_variable changed_;
   bool stopping_ = false;
   bool stalled_ = false;
-  std::uint64_t frames_ = 0;
+  CameraFaults faults_;
+  std::uint64_t triggers_ = 0;  // zero bytes taken: the trigger ordinal
+  std::uint64_t frames_ = 0;    // card frame numbers given
   std::uint64_t written_ = 0;
   std::deque<PendingShot> pending_;
   std::string ptyName_;            // the trigger terminal's slave path; changes on a replug
@@ -109,6 +121,17 @@ class Rig {
   std::chrono::steady_clock::time_point triggerAwayUntil_;
   int undeliverable_ = 0;  // shots still to be written as undeliverable
   bool cardGone_ = false;  // a due shot found the card folder missing
+  // The latest exposure (trigger, missed or not, or a shot of the camera's
+  // own) as host time: the next one is kept later when exposures are kept
+  // apart.
+  bool exposed_ = false;
+  SystemTime lastExposure_;
+  // When the latest trigger arrived, for the spacing of the next two.
+  bool triggered_ = false;
+  std::chrono::steady_clock::time_point lastArrival_;
+  // A shot of the camera's own still to be taken, and when.
+  bool spuriousPending_ = false;
+  std::chrono::steady_clock::time_point spuriousAt_;
 
   std::thread triggerReader_;
   std::thread camera_;

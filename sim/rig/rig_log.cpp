@@ -38,7 +38,7 @@ std::string formatUtc(SystemTime time) {
   return text;
 }
 
-CameraTime cameraTimeAt(SystemTime hostTime, std::int64_t offsetMs) {
+CameraTime cameraTimeAt(SystemTime hostTime, std::int64_t offsetMs, bool subSeconds) {
   time_t seconds = 0;
   std::int64_t micros = 0;
   split(hostTime + std::chrono::milliseconds(offsetMs), &seconds, &micros);
@@ -49,8 +49,18 @@ CameraTime cameraTimeAt(SystemTime hostTime, std::int64_t offsetMs) {
                 parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
   CameraTime camera;
   camera.dateTime = text;
-  camera.millisecond = static_cast<int>(micros / 1000);
+  camera.millisecond = subSeconds ? static_cast<int>(micros / 1000) : 0;
   return camera;
+}
+
+SystemTime nextCameraReading(SystemTime hostTime, std::int64_t offsetMs, bool subSeconds) {
+  const auto offset = std::chrono::milliseconds(offsetMs);
+  const SystemTime camera = hostTime + offset;
+  if (subSeconds) {
+    return std::chrono::floor<std::chrono::milliseconds>(camera) + std::chrono::milliseconds(1) -
+           offset;
+  }
+  return std::chrono::floor<std::chrono::seconds>(camera) + std::chrono::seconds(1) - offset;
 }
 
 RigLog::~RigLog() {
@@ -73,6 +83,15 @@ bool RigLog::open(const std::string& path) {
 void RigLog::trigger(SystemTime when, std::uint64_t frame, const std::string& cardName,
                      const CameraTime& camera) {
   line(when, "trigger", frame, cardName, &camera, "");
+}
+
+void RigLog::miss(SystemTime when, const CameraTime& camera) {
+  line(when, "miss", 0, "", &camera, "");
+}
+
+void RigLog::spurious(SystemTime when, std::uint64_t frame, const std::string& cardName,
+                      const CameraTime& camera) {
+  line(when, "spurious", frame, cardName, &camera, "");
 }
 
 void RigLog::shot(SystemTime when, std::uint64_t frame, const std::string& cardName,

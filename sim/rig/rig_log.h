@@ -15,24 +15,32 @@ using SystemTime = std::chrono::system_clock::time_point;
 std::string formatUtc(SystemTime time);
 
 // A camera clock reading: "YYYY:MM:DD HH:MM:SS" as Exif writes it, and the
-// millisecond.
+// millisecond (0 on a clock of whole seconds).
 struct CameraTime {
   std::string dateTime;
   int millisecond = 0;
 };
-CameraTime cameraTimeAt(SystemTime hostTime, std::int64_t offsetMs);
+// The camera clock at hostTime: host UTC plus offsetMs, cut to the
+// millisecond, or to the second when the clock has no subseconds.
+CameraTime cameraTimeAt(SystemTime hostTime, std::int64_t offsetMs, bool subSeconds = true);
+// The earliest host time at which the camera clock reads later than it does
+// at hostTime: the start of its next millisecond, or of its next second.
+SystemTime nextCameraReading(SystemTime hostTime, std::int64_t offsetMs, bool subSeconds);
 
 // One line per event, written through at once so that readers see it while
 // the rig runs. Columns:
 //   utc          the host clock when the rig saw or did it
-//   event        trigger | shot | rts | error | stall | resume | control |
-//                refused | unplug | replug | undeliverable | card-gone |
-//                card-back
-//   frame        trigger, shot, error, undeliverable: the frame number, from 1
-//   card_name    trigger, shot, error, undeliverable: the shot's name on the
-//                card; control and refused: the command; unplug and replug:
-//                the line, trigger or laser
-//   camera_time  trigger and shot: "YYYY:MM:DD HH:MM:SS.mmm" of the camera
+//   event        trigger | miss | spurious | shot | rts | error | stall |
+//                resume | control | refused | unplug | replug |
+//                undeliverable | card-gone | card-back
+//   frame        trigger, spurious, shot, error, undeliverable: the shot's
+//                card frame number, from 1; empty for a missed trigger and
+//                its miss row, which make no frame
+//   card_name    the same rows: the shot's name on the card; control and
+//                refused: the command; unplug and replug: the line, trigger
+//                or laser
+//   camera_time  trigger, miss, spurious and shot: "YYYY:MM:DD HH:MM:SS.mmm"
+//                of the camera
 //   rts          rts: on | off
 // Safe to use from several threads.
 class RigLog {
@@ -50,6 +58,11 @@ class RigLog {
 
   void trigger(SystemTime when, std::uint64_t frame, const std::string& cardName,
                const CameraTime& camera);
+  // The camera missed the trigger logged just before: no shot follows.
+  void miss(SystemTime when, const CameraTime& camera);
+  // The camera shot on its own; its shot row follows once it is on the card.
+  void spurious(SystemTime when, std::uint64_t frame, const std::string& cardName,
+                const CameraTime& camera);
   void shot(SystemTime when, std::uint64_t frame, const std::string& cardName,
             const CameraTime& camera);
   void rts(SystemTime when, bool on);

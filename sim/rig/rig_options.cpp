@@ -1,10 +1,14 @@
 #include "rig/rig_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <limits>
 
 namespace rig {
 namespace {
+
+constexpr std::uint64_t kMaxCount = std::numeric_limits<std::uint64_t>::max();
 
 template <typename T>
 bool parseNumber(const char* text, T low, T high, T* out) {
@@ -14,6 +18,22 @@ bool parseNumber(const char* text, T low, T high, T* out) {
   if (result.ec != std::errc() || result.ptr != end || value < low || value > high) return false;
   *out = value;
   return true;
+}
+
+// "1,2,9": trigger ordinals from 1, added to *out. An empty item is refused,
+// so that a stray comma is not silently taken.
+bool parseOrdinalList(const char* text, std::set<std::uint64_t>* out) {
+  const char* const end = text + std::strlen(text);
+  const char* at = text;
+  for (;;) {
+    const char* comma = std::find(at, end, ',');
+    std::uint64_t value = 0;
+    const auto result = std::from_chars(at, comma, value);
+    if (result.ec != std::errc() || result.ptr != comma || value == 0) return false;
+    out->insert(value);
+    if (comma == end) return true;
+    at = comma + 1;
+  }
 }
 
 }  // namespace
@@ -49,6 +69,14 @@ std::string rigUsage() {
          "  --make TEXT           Exif Make, at most 31 characters (default SKERROW)\n"
          "  --model TEXT          Exif Model, at most 39 characters (default SIMCAM D1)\n"
          "  --name-prefix TEXT    card names: TEXT, frame number, extension (default DSC_)\n"
+         "  --miss-every N        the camera misses every N-th trigger, N >= 2\n"
+         "  --miss LIST           the camera misses these triggers, e.g. 1,2,9 (from 1)\n"
+         "  --spurious-every N    after every N-th trigger, N >= 2, the camera also shoots\n"
+         "                        once on its own, a third of the way to the next trigger\n"
+         "  --lag-jitter-ms J     each lag and exposure moves by a random -J to +J ms,\n"
+         "                        0 to the lag (default 0)\n"
+         "  --seed S              seed of the jitter, so that runs repeat (default 20240501)\n"
+         "  --no-subsec           a camera clock of whole seconds: no SubSecTime tags\n"
          "  --help                print this text\n";
 }
 
@@ -57,6 +85,10 @@ ParseResult parseRigOptions(int argc, const char* const* argv, RigOptions* optio
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
     if (name == "--help" || name == "-h") return ParseResult::kHelp;
+    if (name == "--no-subsec") {
+      options->subSeconds = false;
+      continue;
+    }
     if (i + 1 >= argc) {
       *error = name.rfind("--", 0) == 0 ? "option " + name + " needs a value"
                                         : "unexpected argument " + name;
@@ -111,6 +143,16 @@ ParseResult parseRigOptions(int argc, const char* const* argv, RigOptions* optio
       ok = options->namePrefix.size() <= 32 &&
            options->namePrefix.find_first_of("/\\,") == std::string::npos &&
            (options->namePrefix.empty() || options->namePrefix[0] != '.');
+    } else if (name == "--miss-every") {
+      ok = parseNumber<std::uint64_t>(value, 2, kMaxCount, &options->missEvery);
+    } else if (name == "--miss") {
+      ok = parseOrdinalList(value, &options->missList);
+    } else if (name == "--spurious-every") {
+      ok = parseNumber<std::uint64_t>(value, 2, kMaxCount, &options->spuriousEvery);
+    } else if (name == "--lag-jitter-ms") {
+      ok = parseNumber(value, 0, 60000, &options->lagJitterMs);
+    } else if (name == "--seed") {
+      ok = parseNumber<std::uint64_t>(value, 0, kMaxCount, &options->seed);
     } else {
       *error = "unknown option " + name;
       return ParseResult::kError;
@@ -122,6 +164,12 @@ ParseResult parseRigOptions(int argc, const char* const* argv, RigOptions* optio
   }
   if (static_cast<std::int64_t>(options->width) * options->height > kMaxPixels) {
     *error = "cannot use a picture of more than 100 megapixels";
+    return ParseResult::kError;
+  }
+  // A shot that reached the card before its trigger would be no camera's.
+  if (options->lagJitterMs > options->lagMs) {
+    *error = "cannot use --lag-jitter-ms " + std::to_string(options->lagJitterMs) +
+             " with --lag-ms " + std::to_string(options->lagMs) + ": at most the lag";
     return ParseResult::kError;
   }
   return ParseResult::kRun;

@@ -2,9 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 namespace rig {
+
+// The jitter's seed when none is given: any fixed value makes runs repeat.
+constexpr std::uint64_t kDefaultSeed = 20240501;
 
 // Everything the rig can be told. The defaults suit tests: a small picture,
 // a short lag, free loopback ports.
@@ -27,6 +31,14 @@ struct RigOptions {
   std::string make = "SKERROW";
   std::string model = "SIMCAM D1";
   std::string namePrefix = "DSC_";  // card names are the prefix, a 4-digit frame number, .JPG
+  // Faults on request, for tests of the pairing of images with triggers.
+  // Trigger ordinals count zero bytes on the trigger line, from 1.
+  std::uint64_t missEvery = 0;        // miss every N-th trigger; 0: none
+  std::set<std::uint64_t> missList;   // and these triggers
+  std::uint64_t spuriousEvery = 0;    // a shot of its own after every N-th trigger; 0: none
+  int lagJitterMs = 0;                // each lag and exposure moves by up to this, 0 to lagMs
+  std::uint64_t seed = kDefaultSeed;  // of the jitter, so that runs repeat
+  bool subSeconds = true;             // false: a clock of whole seconds, no SubSecTime tags
 };
 
 // Limits of the rendered size: a 100-megapixel frame is beyond every survey

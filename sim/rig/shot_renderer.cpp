@@ -199,6 +199,7 @@ bool renderShot(const RenderRequest& request, std::vector<std::uint8_t>* jpeg) {
     fields.model = request.model;
     fields.dateTime = request.cameraTime;
     fields.millisecond = request.millisecond;
+    fields.subSeconds = request.subSeconds;
     fields.width = request.width;
     fields.height = request.height;
     fields.thumbnail = std::move(thumbnail);

@@ -16,6 +16,7 @@ struct RenderRequest {
   std::uint64_t frame = 0;  // shown in the picture
   std::string cameraTime;   // "YYYY:MM:DD HH:MM:SS", the camera's clock
   int millisecond = 0;      // of the camera's clock
+  bool subSeconds = true;   // false: the clock has whole seconds, the Exif no SubSecTime
   std::string make;
   std::string model;
 };

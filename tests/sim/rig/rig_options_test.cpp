@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,42 @@ TEST(RigOptions, ValuesAreTaken) {
   EXPECT_EQ(options.replayDir, "r");
 }
 
+TEST(RigOptions, FaultOptionsAreTaken) {
+  struct Case {
+    std::vector<const char*> args;
+    std::function<bool(const rig::RigOptions&)> holds;
+  };
+  const std::vector<Case> cases = {
+      {{"--miss-every", "2"}, [](const auto& o) { return o.missEvery == 2; }},
+      {{"--miss", "9,1,2", "--miss", "4"},
+       [](const auto& o) {
+         return o.missList == std::set<std::uint64_t>{1, 2, 4, 9};
+       }},
+      {{"--spurious-every", "5"}, [](const auto& o) { return o.spuriousEvery == 5; }},
+      {{"--lag-jitter-ms", "100"}, [](const auto& o) { return o.lagJitterMs == 100; }},
+      {{"--lag-jitter-ms", "40", "--lag-ms", "40"},
+       [](const auto& o) { return o.lagJitterMs == 40 && o.lagMs == 40; }},
+      {{"--seed", "18446744073709551615"},
+       [](const auto& o) { return o.seed == 18446744073709551615ull; }},
+      {{"--seed", "0"}, [](const auto& o) { return o.seed == 0; }},
+      // A flag takes no value: the next option is read as usual.
+      {{"--no-subsec", "--lag-ms", "5"},
+       [](const auto& o) { return !o.subSeconds && o.lagMs == 5; }},
+      {{},
+       [](const auto& o) {
+         return o.missEvery == 0 && o.missList.empty() && o.spuriousEvery == 0 &&
+                o.lagJitterMs == 0 && o.seed == rig::kDefaultSeed && o.subSeconds;
+       }},
+  };
+  for (const Case& c : cases) {
+    rig::RigOptions options;
+    std::string error;
+    const std::string first = c.args.empty() ? "defaults" : c.args[0];
+    ASSERT_EQ(parse(c.args, &options, &error), rig::ParseResult::kRun) << first << ": " << error;
+    EXPECT_TRUE(c.holds(options)) << first;
+  }
+}
+
 TEST(RigOptions, BadValuesAreRefusedByName) {
   const std::vector<std::vector<const char*>> cases = {
       {"--lag-ms", "-1"},
@@ -45,6 +84,24 @@ TEST(RigOptions, BadValuesAreRefusedByName) {
       {"--lag-ms"},
       {"--no-such-option", "1"},
       {"stray"},
+      {"--miss-every", "1"},
+      {"--miss-every", "0"},
+      {"--miss-every", "-2"},
+      {"--miss", ""},
+      {"--miss", "0"},
+      {"--miss", "1,,2"},
+      {"--miss", "1,"},
+      {"--miss", ",1"},
+      {"--miss", "1;2"},
+      {"--miss", "-1"},
+      {"--spurious-every", "1"},
+      {"--spurious-every", "x"},
+      {"--lag-jitter-ms", "-1"},
+      {"--lag-jitter-ms", "101"},  // more than the default lag of 100
+      {"--lag-jitter-ms", "50", "--lag-ms", "40"},
+      {"--seed", "18446744073709551616"},
+      {"--seed", "-1"},
+      {"--no-subsec", "stray"},
   };
   for (const auto& args : cases) {
     rig::RigOptions options;
@@ -60,9 +117,11 @@ TEST(RigOptions, HelpDocumentsEveryOption) {
   EXPECT_EQ(parse({"--help"}, &options, &error), rig::ParseResult::kHelp);
   const std::string usage = rig::rigUsage();
   for (const char* name :
-       {"--card", "--log", "--trigger-link", "--trigger-tcp", "--laser-port", "--ports-file",
-        "--lag-ms", "--clock-offset-ms", "--width", "--height", "--quality", "--noise", "--replay",
-        "--make", "--model", "--name-prefix"}) {
+       {"--card",        "--log",        "--trigger-link",    "--trigger-tcp",    "--laser-port",
+        "--ports-file",  "--lag-ms",     "--clock-offset-ms", "--width",          "--height",
+        "--quality",     "--noise",      "--replay",          "--make",           "--model",
+        "--name-prefix", "--miss-every", "--miss ",           "--spurious-every", "--lag-jitter-ms",
+        "--seed",        "--no-subsec"}) {
     EXPECT_NE(usage.find(name), std::string::npos) << name;
   }
 }

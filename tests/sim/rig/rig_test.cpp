@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -136,30 +135,18 @@ TEST_F(RigTest, ShotIsACameraJpegOurParserReads) {
 }
 
 TEST_F(RigTest, ExiftoolReadsTheBigEndianExifAndTheThumbnail) {
-  if (std::system("exiftool -ver >/dev/null 2>&1") != 0) GTEST_SKIP() << "exiftool not installed";
+  if (!rigtest::haveExiftool()) GTEST_SKIP() << "exiftool not installed";
   start();
   sendTrigger({0});
   ASSERT_TRUE(waitForShots(1));
   const std::string cameraTime = rowsOf(options_.logPath, "trigger")[0][4];
   const std::string path = (std::filesystem::path(options_.cardDir) / "DSC_0001.JPG").string();
-  const std::string command =
-      "exiftool -s -ExifByteOrder -Make -Model -DateTimeOriginal "
-      "-SubSecTimeOriginal -ThumbnailLength -ImageWidth -Error -Warning '" +
-      path + "'";
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
   std::map<std::string, std::string> tags;
-  char line[512];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    std::string text(line);
-    const auto colon = text.find(" : ");
-    if (colon == std::string::npos) continue;
-    std::string name = text.substr(0, text.find(' '));
-    std::string value = text.substr(colon + 3);
-    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
-    tags[name] = value;
-  }
-  ASSERT_EQ(::pclose(pipe), 0);
+  ASSERT_TRUE(rigtest::exiftoolTags(path,
+                                    "-ExifByteOrder -Make -Model -DateTimeOriginal "
+                                    "-SubSecTimeOriginal -ThumbnailLength -ImageWidth -Error "
+                                    "-Warning",
+                                    &tags));
   EXPECT_EQ(tags["ExifByteOrder"], "Big-endian (Motorola, MM)");
   EXPECT_EQ(tags["Make"], "SKERROW");
   EXPECT_EQ(tags["Model"], "SIMCAM D1");

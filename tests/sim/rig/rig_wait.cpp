@@ -1,6 +1,8 @@
 #include "sim/rig/rig_wait.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -54,6 +56,25 @@ std::vector<std::string> cardFiles(const std::string& dir) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+bool haveExiftool() { return std::system("exiftool -ver >/dev/null 2>&1") == 0; }
+
+bool exiftoolTags(const std::string& path, const std::string& tagOptions,
+                  std::map<std::string, std::string>* tags) {
+  const std::string command = "exiftool -s " + tagOptions + " '" + path + "'";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return false;
+  char line[512];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    const std::string text(line);
+    const auto colon = text.find(" : ");
+    if (colon == std::string::npos) continue;
+    std::string value = text.substr(colon + 3);
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+    (*tags)[text.substr(0, text.find(' '))] = value;
+  }
+  return ::pclose(pipe) == 0;
 }
 
 }  // namespace rigtest

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,5 +22,13 @@ std::vector<std::vector<std::string>> rowsOf(const std::string& path, const std:
 
 // Names of the card's files, sorted.
 std::vector<std::string> cardFiles(const std::string& dir);
+
+// Whether exiftool can be run here.
+bool haveExiftool();
+// The tags exiftool reads from the file, by name ("-s" names), for the
+// options given ("-DateTimeOriginal -SubSecTimeOriginal"); tags the file
+// lacks are absent. False when exiftool fails.
+bool exiftoolTags(const std::string& path, const std::string& tagOptions,
+                  std::map<std::string, std::string>* tags);
 
 }  // namespace rigtest
