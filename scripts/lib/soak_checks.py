@@ -15,6 +15,10 @@ OVERWRITE = "Trying to write to existing file"
 PASSED_OVER = "; passed over, it stays on the camera card."
 NAME_WITHDRAWN = "CameraWorkerThread(): Item passed over; image name "
 NAME_WITHDRAWN_END = " withdrawn, the next image takes the next name."
+# While the pairing check is in force a passed-over shot keeps its name; the
+# next image's camera time then shows that its trigger had no other image.
+NO_IMAGE_FOR = "CameraWorkerThread(): No image for "
+NO_IMAGE_FOR_END = "; the camera missed that trigger."
 # Lines written once per request, trigger, image or connection: the traffic's
 # share of the log. Every other line tells of a fault (or of start and stop).
 PER_EVENT = ("processCommandMessage(): ", SENDING, NEXT_FILE, GOT_FILE,
@@ -37,6 +41,7 @@ class ServerLog:
         self.withdrawn = 0
         self.generic = 0
         self.passed_over = 0  # items the camera could not deliver, left on its card
+        self.names_gone = 0  # queued names that went to no image: withdrawn or missed
         self.fault_bytes = 0  # bytes of the lines that are not PER_EVENT
         self.queued = []  # names of "Next File" entries not withdrawn again
         self.saved = []  # names of "GOT FILE" entries
@@ -83,10 +88,16 @@ class ServerLog:
                 elif text.endswith(PASSED_OVER):
                     self.passed_over += 1
                 elif text.startswith(NAME_WITHDRAWN) and text.endswith(NAME_WITHDRAWN_END):
-                    name = text[len(NAME_WITHDRAWN):-len(NAME_WITHDRAWN_END)]
-                    if name in self.queued:
-                        self.queued.remove(name)
+                    self._name_gone(text[len(NAME_WITHDRAWN):-len(NAME_WITHDRAWN_END)])
+                elif text.startswith(NO_IMAGE_FOR) and text.endswith(NO_IMAGE_FOR_END):
+                    self._name_gone(text[len(NO_IMAGE_FOR):-len(NO_IMAGE_FOR_END)])
         self.skipped += 1 if pass_open else 0
+
+
+    def _name_gone(self, name):
+        self.names_gone += 1
+        if name in self.queued:
+            self.queued.remove(name)
 
 
 def _first_difference(queued, saved):
@@ -111,12 +122,15 @@ def accounting(log, rig_triggers, run, undeliverable=()):
     checks = []
     skipped_ok = log.sending == rig_triggers + log.skipped + log.withdrawn
     skipped_ok = skipped_ok and (log.skipped == 0) == (log.queue_full == 0)
+    # An undeliverable shot is passed over again after each reconnection, but
+    # its name goes only once.
     checks.append((
         "every trigger is a saved image or a logged skip",
-        rig_triggers == len(log.saved) + log.passed_over and skipped_ok
-        and log.passed_over == len(undeliverable),
-        f"rig triggers {rig_triggers}, GOT FILE {len(log.saved)}, passed over {log.passed_over} "
-        f"of {len(undeliverable)} undeliverable; 'Sending Trigger after' "
+        rig_triggers == len(log.saved) + len(undeliverable) and skipped_ok
+        and log.passed_over >= len(undeliverable) and log.names_gone == len(undeliverable),
+        f"rig triggers {rig_triggers}, GOT FILE {len(log.saved)}, {len(undeliverable)} "
+        f"undeliverable, passed over {log.passed_over} times, {log.names_gone} names gone with "
+        f"them; 'Sending Trigger after' "
         f"{log.sending} = rig triggers {rig_triggers} + passes without a name {log.skipped} "
         f"('Queue is full.' lines {log.queue_full})"
         f"{'' if skipped_ok else ' DOES NOT HOLD'}"
@@ -131,7 +145,8 @@ def accounting(log, rig_triggers, run, undeliverable=()):
     duplicates = len(log.saved) - len(set(log.saved))
     images = os.path.join(run, "images")
     on_disk = {os.path.join("images", name) for name in os.listdir(images)
-               if not name.endswith("FileLog.log")} if os.path.isdir(images) else set()
+               if not name.endswith(("FileLog.log", "Pairing.csv"))} \
+        if os.path.isdir(images) else set()
     strays = sorted(on_disk - set(log.saved))
     image_log = os.path.join(images, "SOAK_FileLog.log")
     logged = 0

@@ -1,18 +1,18 @@
 """Faults of the rig's making, each several times a run, with no command to
 the server: the camera's USB link pulled (the card folder renamed away and
-back, while the camera keeps shooting) and the trigger line pulled for a
-few seconds. The server must come through each by itself.
+back, while the camera keeps shooting), the trigger line pulled for a few
+seconds, and a shot the camera cannot deliver. The server must come through
+each by itself.
 
-A shot the camera cannot deliver ("undeliverable") is not among them yet:
-it stays on the card, and after the next reconnection it comes back as a
-new item that takes the name of a live trigger, which only a check of the
-camera's own time against the trigger times can tell apart."""
+An undeliverable shot stays on the card; after each reconnection it comes
+back as a new item, and the pairing check keeps it from taking the name of a
+live trigger."""
 
 import os
 import threading
 import time
 
-KINDS = ("card", "trigger")
+KINDS = ("card", "trigger", "undeliverable")
 AWAY_S = 3
 
 

@@ -17,14 +17,16 @@ namespace e2e {
 // One line of the rig's log, split at its commas.
 struct RigRow {
   std::string utc;  // host clock, 2024-05-01T12:00:00.123456Z
-  // trigger, shot, rts, error, stall, resume, control, refused, unplug,
-  // replug, undeliverable, card-gone, card-back
+  // trigger, miss, spurious, shot, rts, error, stall, resume, control,
+  // refused, unplug, replug, undeliverable, card-gone, card-back
   std::string event;
-  std::string frame;  // trigger, shot, error, undeliverable: from 1
+  // trigger, spurious, shot, error, undeliverable: the card frame, from 1;
+  // empty for a missed trigger and its miss row
+  std::string frame;
   // trigger, shot, error, undeliverable: the name on the card; control and
   // refused: the command; unplug and replug: the line, trigger or laser
   std::string cardName;
-  std::string cameraTime;  // trigger, shot: 2024:05:01 12:00:00.123
+  std::string cameraTime;  // trigger, miss, spurious, shot: 2024:05:01 12:00:00.123
   std::string rts;         // rts: on or off
 };
 
