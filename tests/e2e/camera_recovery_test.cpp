@@ -7,61 +7,31 @@
 
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "e2e/acquisition_record.h"
-#include "e2e/ctl_run.h"
-#include "e2e/process.h"
-#include "e2e/rig_folder.h"
-#include "e2e/rig_process.h"
-#include "e2e/server_log.h"
-#include "support/temp_dir.h"
+#include "e2e/acquisition_fixture.h"
 
 namespace e2e {
 namespace {
-
-using testing_support::TempDir;
-
-// The camera's clock runs behind, so a file carrying the camera's own
-// capture time, or another shot's, shows at once.
-const std::vector<std::string> kRigOptions{"--lag-ms", "30", "--clock-offset-ms", "-3723000"};
 
 const char* const kLostLine =
     "CameraWorkerThread(): Camera lost; trying to open it again every 2 s.";
 const char* const kBackLine = "CameraWorkerThread(): Camera back after ";
 
-class e2eCameraRecovery : public testing::Test {
+class e2eCameraRecovery : public e2eAcquisition {
  protected:
   // interval: ms between triggers; the camera must keep up with it while
   // it is there, so that names remain free for the shots taken meanwhile.
   void start(const std::string& prefix, int interval) {
     std::filesystem::create_directory(dir_.path() / "dive");
-    rig_ = std::make_unique<RigProcess>(dir_, kRigOptions);
-    ASSERT_TRUE(rig_->ok()) << rig_->error();
-    port_ = freePort();
-    ASSERT_GT(port_, 0);
-    dir_.write("Skerrow.ini", rig_->iniSections() + "[server]\nport=" + std::to_string(port_) +
-                                  "\n[camera]\ninterval=" + std::to_string(interval) +
-                                  "\nfileprefix=dive/" + prefix + "\n");
-    server_ = std::make_unique<ServerProcess>(dir_.path(), std::vector<std::string>{"Skerrow.ini"},
-                                              rig_->environment({"SKERROW_CAM_STRICT=1"}));
-    ASSERT_TRUE(server_->started()) << server_->startError();
-    ASSERT_TRUE(server_->out().waitUntil(holdsRunningServer)) << server_->out().text();
+    e2eAcquisition::start(
+        "interval=" + std::to_string(interval) + "\nfileprefix=dive/" + prefix + "\n", kRigOptions,
+        {"SKERROW_CAM_STRICT=1"});
   }
 
-  void expectCtl(const std::vector<std::string>& args, const std::string& reply) {
-    std::vector<std::string> full{"--port", std::to_string(port_)};
-    full.insert(full.end(), args.begin(), args.end());
-    const CtlRun run = runCtl(dir_, full);
-    EXPECT_EQ(0, run.status.code) << run.err;
-    EXPECT_EQ(reply + "\n", run.out);
-  }
-
-  std::vector<LogLine> log() const { return parseLog(withoutProgressMarks(server_->out().text())); }
   std::size_t saved() const { return savedNames(log()).size(); }
   std::size_t triggers() const { return rig_->rows("trigger").size(); }
 
@@ -115,11 +85,6 @@ class e2eCameraRecovery : public testing::Test {
     EXPECT_EQ(names.size(), next) << "images saved out of trigger order or twice";
     return missing;
   }
-
-  TempDir dir_;
-  std::unique_ptr<RigProcess> rig_;
-  int port_ = -1;
-  std::unique_ptr<ServerProcess> server_;
 };
 
 TEST_F(e2eCameraRecovery, CameraUnpluggedAndPluggedBackWithNoCommandLosesNoShot) {

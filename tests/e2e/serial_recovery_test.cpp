@@ -4,53 +4,22 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "e2e/acquisition_record.h"
-#include "e2e/ctl_run.h"
-#include "e2e/process.h"
-#include "e2e/rig_folder.h"
-#include "e2e/rig_process.h"
-#include "e2e/server_log.h"
-#include "support/temp_dir.h"
-#include "support/time_text.h"
+#include "e2e/acquisition_fixture.h"
 
 namespace e2e {
 namespace {
 
-using testing_support::TempDir;
-using testing_support::timeTextMs;
-
-class e2eSerialRecovery : public testing::Test {
+class e2eSerialRecovery : public e2eAcquisition {
  protected:
   void start(const std::string& cameraSection) {
     std::filesystem::create_directory(dir_.path() / "images");
-    rig_ = std::make_unique<RigProcess>(dir_, std::vector<std::string>{"--lag-ms", "30"});
-    ASSERT_TRUE(rig_->ok()) << rig_->error();
-    port_ = freePort();
-    ASSERT_GT(port_, 0);
-    dir_.write("Skerrow.ini", rig_->iniSections() + "[server]\nport=" + std::to_string(port_) +
-                                  "\n[camera]\nfileprefix=images/R_\n" + cameraSection);
-    server_ = std::make_unique<ServerProcess>(dir_.path(), std::vector<std::string>{"Skerrow.ini"},
-                                              rig_->environment());
-    ASSERT_TRUE(server_->started()) << server_->startError();
-    ASSERT_TRUE(server_->out().waitUntil(holdsRunningServer)) << server_->out().text();
+    e2eAcquisition::start("fileprefix=images/R_\n" + cameraSection, {"--lag-ms", "30"});
   }
-
-  void expectCtl(const std::vector<std::string>& args, const std::string& reply) {
-    std::vector<std::string> full{"--port", std::to_string(port_)};
-    full.insert(full.end(), args.begin(), args.end());
-    const CtlRun run = runCtl(dir_, full);
-    EXPECT_EQ(0, run.status.code) << run.err;
-    EXPECT_EQ(reply + "\n", run.out);
-  }
-
-  std::vector<LogLine> log() const { return parseLog(withoutProgressMarks(server_->out().text())); }
-  std::size_t rigTriggers() const { return rig_->rows("trigger").size(); }
 
   bool logged(const std::string& head) const {
     return server_->out().waitUntil(
@@ -103,11 +72,6 @@ class e2eSerialRecovery : public testing::Test {
     }
     return count;
   }
-
-  TempDir dir_;
-  std::unique_ptr<RigProcess> rig_;
-  int port_ = -1;
-  std::unique_ptr<ServerProcess> server_;
 };
 
 TEST_F(e2eSerialRecovery, TriggerLineUnpluggedComesBackAndEveryImageKeepsItsName) {
