@@ -15,6 +15,7 @@
 #include "platform/serial.h"
 #include "platform/socket.h"
 #include "rig/rig.h"
+#include "sim/rig/rig_fixture.h"
 #include "sim/rig/rig_wait.h"
 #include "support/temp_dir.h"
 
@@ -25,24 +26,11 @@ using rigtest::rowsOf;
 using rigtest::waitFor;
 using testing_support::TempDir;
 
-class RigControlTest : public ::testing::Test {
+class RigControlTest : public rigtest::RigFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(platform::socketStartup());
-    options_.cardDir = dir_.file("card");
-    options_.logPath = dir_.file("rig.csv");
-    options_.triggerLink = dir_.file("trigger");
+    RigFixture::SetUp();
     options_.controlPath = dir_.file("control");
-    options_.lagMs = 20;
-  }
-  void TearDown() override {
-    rig_.reset();
-    platform::socketCleanup();
-  }
-
-  void start() {
-    rig_ = std::make_unique<rig::Rig>(options_);
-    ASSERT_TRUE(rig_->start());
   }
 
   // Writes one line to the control FIFO, as `echo LINE > control` does.
@@ -69,10 +57,6 @@ class RigControlTest : public ::testing::Test {
     }
     return found;
   }
-
-  TempDir dir_;
-  rig::RigOptions options_;
-  std::unique_ptr<rig::Rig> rig_;
 };
 
 TEST_F(RigControlTest, UnpluggedLineGoesAwayAndComesBackUnderItsName) {

@@ -18,6 +18,7 @@
 #include "jpeg/picture_info.h"
 #include "platform/socket.h"
 #include "rig/rig.h"
+#include "sim/rig/rig_fixture.h"
 #include "sim/rig/rig_wait.h"
 #include "support/temp_dir.h"
 #include "support/time_text.h"
@@ -29,23 +30,11 @@ using rigtest::waitFor;
 using testing_support::TempDir;
 using Rows = std::vector<std::vector<std::string>>;
 
-class RigFaultsTest : public ::testing::Test {
+class RigFaultsTest : public rigtest::RigFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(platform::socketStartup());
-    options_.cardDir = dir_.file("card");
-    options_.logPath = dir_.file("rig.csv");
-    options_.triggerLink = dir_.file("trigger");
+    RigFixture::SetUp();
     options_.lagMs = 30;
-  }
-  void TearDown() override {
-    rig_.reset();
-    platform::socketCleanup();
-  }
-
-  void start() {
-    rig_ = std::make_unique<rig::Rig>(options_);
-    ASSERT_TRUE(rig_->start());
   }
 
   void trigger() {
@@ -56,10 +45,6 @@ class RigFaultsTest : public ::testing::Test {
   std::string cardPath(const std::string& name) const {
     return (std::filesystem::path(options_.cardDir) / name).string();
   }
-
-  TempDir dir_;
-  rig::RigOptions options_;
-  std::unique_ptr<rig::Rig> rig_;
 };
 
 TEST_F(RigFaultsTest, MissedAndOwnShotsAreLoggedAndShotsPairByCameraTime) {

@@ -17,6 +17,7 @@
 #include "platform/rfc2217_line.h"
 #include "platform/serial.h"
 #include "platform/socket.h"
+#include "sim/rig/rig_fixture.h"
 #include "sim/rig/rig_wait.h"
 #include "support/temp_dir.h"
 #include "support/time_text.h"
@@ -28,25 +29,8 @@ using rigtest::rowsOf;
 using rigtest::waitFor;
 using testing_support::TempDir;
 
-class RigTest : public ::testing::Test {
+class RigTest : public rigtest::RigFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(platform::socketStartup());
-    options_.cardDir = dir_.file("card");
-    options_.logPath = dir_.file("rig.csv");
-    options_.triggerLink = dir_.file("trigger");
-    options_.lagMs = 20;
-  }
-  void TearDown() override {
-    rig_.reset();
-    platform::socketCleanup();
-  }
-
-  void start() {
-    rig_ = std::make_unique<rig::Rig>(options_);
-    ASSERT_TRUE(rig_->start());
-  }
-
   // Sends the bytes on the trigger line through the project's own serial
   // line, as the server does.
   void sendTrigger(std::initializer_list<unsigned char> bytes) {
@@ -66,10 +50,6 @@ class RigTest : public ::testing::Test {
         testing_support::readFile((std::filesystem::path(options_.cardDir) / name).string());
     return std::vector<std::uint8_t>(text.begin(), text.end());
   }
-
-  TempDir dir_;
-  rig::RigOptions options_;
-  std::unique_ptr<rig::Rig> rig_;
 };
 
 TEST_F(RigTest, ZeroByteOnTheTerminalMakesExactlyOneShot) {
