@@ -110,9 +110,15 @@ void PairingCheck::reset() {
 
 std::int64_t PairingCheck::estimateMs() const {
   if (!seeded_ || accepted_.count == 0) return 0;
+  // At most eight values: sorted by insertion, which also keeps an
+  // optimising compiler's bounds analysis of std::sort quiet.
   std::int64_t sorted[kWindow];
-  std::copy(accepted_.values, accepted_.values + accepted_.count, sorted);
-  std::sort(sorted, sorted + accepted_.count);
+  for (int i = 0; i < accepted_.count; ++i) {
+    const std::int64_t value = accepted_.values[i];
+    int j = i;
+    for (; j > 0 && sorted[j - 1] > value; --j) sorted[j] = sorted[j - 1];
+    sorted[j] = value;
+  }
   const int middle = accepted_.count / 2;
   return accepted_.count % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
 }
