@@ -32,6 +32,11 @@ class OneShotTimer {
 
   // The error code of the last failed arm() or wait().
   virtual unsigned long lastError() const = 0;
+
+  // Which of the system's timers this is, for one start-up line where the
+  // system offers a choice ("the high-resolution waitable timer"); nullptr
+  // where there is only one.
+  virtual const char* description() const { return nullptr; }
 };
 
 // Creates an unarmed timer, high-resolution where the system offers one.

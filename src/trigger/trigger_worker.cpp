@@ -116,6 +116,10 @@ bool TriggerWorker::start() {
               static_cast<int>(error));
     return false;
   }
+  // Said once where the system offers a choice: a trigger spacing that
+  // jitters by the scheduler's tick is then explained by this line.
+  if (timer->description() != nullptr)
+    logprintf(currentLogStream, "%s: Using %s.\n", kWho, timer->description());
   std::lock_guard<std::mutex> guard(timerLock_);
   timer_ = std::move(timer);
   if (woken_) timer_->stop();

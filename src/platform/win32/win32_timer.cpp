@@ -17,8 +17,11 @@ namespace {
 
 class Win32OneShotTimer : public OneShotTimer {
  public:
-  Win32OneShotTimer(HANDLE timer, HANDLE stopEvent, bool raisedResolution)
-      : timer_(timer), stopEvent_(stopEvent), raisedResolution_(raisedResolution) {}
+  Win32OneShotTimer(HANDLE timer, HANDLE stopEvent, bool raisedResolution, const char* description)
+      : timer_(timer),
+        stopEvent_(stopEvent),
+        raisedResolution_(raisedResolution),
+        description_(description) {}
   ~Win32OneShotTimer() override {
     CloseHandle(stopEvent_);
     CloseHandle(timer_);
@@ -53,18 +56,21 @@ class Win32OneShotTimer : public OneShotTimer {
   void stop() override { SetEvent(stopEvent_); }
 
   unsigned long lastError() const override { return lastError_; }
+  const char* description() const override { return description_; }
 
  private:
   HANDLE timer_;
   HANDLE stopEvent_;
   bool raisedResolution_;
   unsigned long lastError_ = 0;
+  const char* description_;
 };
 
 }  // namespace
 
 std::unique_ptr<OneShotTimer> createOneShotTimer(unsigned long* error) {
   bool raisedResolution = false;
+  const char* description = "the high-resolution waitable timer";
   HANDLE timer = CreateWaitableTimerExW(
       nullptr, nullptr, CREATE_WAITABLE_TIMER_MANUAL_RESET | CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
       TIMER_ALL_ACCESS);
@@ -79,6 +85,8 @@ std::unique_ptr<OneShotTimer> createOneShotTimer(unsigned long* error) {
       return nullptr;
     }
     raisedResolution = timeBeginPeriod(1) == TIMERR_NOERROR;
+    description = raisedResolution ? "a waitable timer with a 1 ms system tick"
+                                   : "a waitable timer with the default system tick";
   }
   HANDLE stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (stopEvent == nullptr) {
@@ -87,8 +95,8 @@ std::unique_ptr<OneShotTimer> createOneShotTimer(unsigned long* error) {
     if (raisedResolution) timeEndPeriod(1);
     return nullptr;
   }
-  std::unique_ptr<OneShotTimer> result(new (std::nothrow)
-                                           Win32OneShotTimer(timer, stopEvent, raisedResolution));
+  std::unique_ptr<OneShotTimer> result(
+      new (std::nothrow) Win32OneShotTimer(timer, stopEvent, raisedResolution, description));
   if (result == nullptr) {
     *error = ERROR_NOT_ENOUGH_MEMORY;
     CloseHandle(stopEvent);
