@@ -12,6 +12,18 @@
 #include <cstddef>
 #include <cstdint>
 
+// A 32-bit module can be loaded only by a 32-bit program and a 64-bit one
+// only by a 64-bit program, so each pointer-holding record is pinned below
+// for both: the 32-bit numbers are those of the module's form, the 64-bit
+// ones the natural layout of the same fields. __LP64__ rather than
+// __x86_64__, which x32 also defines.
+#if defined(_WIN64) || defined(__LP64__)
+#define MODULE_API_64BIT 1
+#else
+#define MODULE_API_64BIT 0
+#endif
+static_assert(sizeof(void*) == (MODULE_API_64BIT ? 8 : 4), "module records: unknown pointer size");
+
 // Object types, filled in by the open command.
 constexpr std::uint32_t MODULE_OBJECT_MODULE = 1;
 constexpr std::uint32_t MODULE_OBJECT_SOURCE = 2;  // a camera
@@ -132,8 +144,13 @@ struct ModuleObject {
 static_assert(offsetof(ModuleObject, objectType) == 0, "ModuleObject layout");
 static_assert(offsetof(ModuleObject, moduleData) == 4, "ModuleObject layout");
 static_assert(offsetof(ModuleObject, refClient) == 8, "ModuleObject layout");
-static_assert(offsetof(ModuleObject, refModule) == 8 + sizeof(void*), "ModuleObject layout");
-static_assert(sizeof(ModuleObject) == 8 + 2 * sizeof(void*), "ModuleObject is 16 bytes on 32-bit");
+#if MODULE_API_64BIT
+static_assert(offsetof(ModuleObject, refModule) == 16, "ModuleObject layout (64-bit)");
+static_assert(sizeof(ModuleObject) == 24, "ModuleObject is 24 bytes on 64-bit");
+#else
+static_assert(offsetof(ModuleObject, refModule) == 12, "ModuleObject layout (32-bit)");
+static_assert(sizeof(ModuleObject) == 16, "ModuleObject is 16 bytes on 32-bit");
+#endif
 
 // One entry of a capability list (command 4): 272 bytes everywhere.
 struct CapabilityInfo {
@@ -164,10 +181,17 @@ struct CapEnum {
   void* data;
 };
 #pragma pack(pop)
+static_assert(offsetof(CapEnum, valueType) == 0, "CapEnum layout");
 static_assert(offsetof(CapEnum, elementCount) == 4, "CapEnum layout");
+static_assert(offsetof(CapEnum, currentIndex) == 8, "CapEnum layout");
+static_assert(offsetof(CapEnum, defaultIndex) == 12, "CapEnum layout");
 static_assert(offsetof(CapEnum, elementSize) == 16, "CapEnum layout");
 static_assert(offsetof(CapEnum, data) == 18, "CapEnum layout");
-static_assert(sizeof(CapEnum) == 18 + sizeof(void*), "CapEnum is 22 bytes on 32-bit");
+#if MODULE_API_64BIT
+static_assert(sizeof(CapEnum) == 26, "CapEnum is 26 bytes on 64-bit");
+#else
+static_assert(sizeof(CapEnum) == 22, "CapEnum is 22 bytes on 32-bit");
+#endif
 
 // Any procedure handed to the module travels as this type and is called
 // through its own type below. void (*)(void) converts to every other
@@ -180,7 +204,14 @@ struct CallbackRecord {
   ModuleProc procedure;
   void* reference;
 };
-static_assert(sizeof(CallbackRecord) == 2 * sizeof(void*), "CallbackRecord layout");
+static_assert(offsetof(CallbackRecord, procedure) == 0, "CallbackRecord layout");
+#if MODULE_API_64BIT
+static_assert(offsetof(CallbackRecord, reference) == 8, "CallbackRecord layout (64-bit)");
+static_assert(sizeof(CallbackRecord) == 16, "CallbackRecord is 16 bytes on 64-bit");
+#else
+static_assert(offsetof(CallbackRecord, reference) == 4, "CallbackRecord layout (32-bit)");
+static_assert(sizeof(CallbackRecord) == 8, "CallbackRecord is 8 bytes on 32-bit");
+#endif
 
 // What the module passes to the UI request procedure. Only type, prompt and
 // detail are read; prompt and detail may be null.
@@ -191,6 +222,20 @@ struct UIRequestInfo {
   const char* prompt;
   const char* detail;
 };
+static_assert(offsetof(UIRequestInfo, type) == 0, "UIRequestInfo layout");
+static_assert(offsetof(UIRequestInfo, reserved1) == 4, "UIRequestInfo layout");
+static_assert(offsetof(UIRequestInfo, reserved2) == 8, "UIRequestInfo layout");
+#if MODULE_API_64BIT
+// The pointers align to 8, leaving 4 bytes of padding at 12.
+static_assert(offsetof(UIRequestInfo, prompt) == 16, "UIRequestInfo layout (64-bit)");
+static_assert(offsetof(UIRequestInfo, detail) == 24, "UIRequestInfo layout (64-bit)");
+static_assert(sizeof(UIRequestInfo) == 32, "UIRequestInfo is 32 bytes on 64-bit");
+#else
+// The texts are the fourth and fifth 32-bit fields.
+static_assert(offsetof(UIRequestInfo, prompt) == 12, "UIRequestInfo layout (32-bit)");
+static_assert(offsetof(UIRequestInfo, detail) == 16, "UIRequestInfo layout (32-bit)");
+static_assert(sizeof(UIRequestInfo) == 20, "UIRequestInfo is 20 bytes on 32-bit");
+#endif
 
 // Information that comes with each chunk of file data (type has
 // MODULE_DATA_FILE). 28 bytes, little-endian.
@@ -231,6 +276,7 @@ struct ImageDataInfo {
   std::uint32_t removeObject;
 };
 #pragma pack(pop)
+static_assert(offsetof(ImageDataInfo, type) == 0, "ImageDataInfo layout");
 static_assert(offsetof(ImageDataInfo, totalWidth) == 4, "ImageDataInfo layout");
 static_assert(offsetof(ImageDataInfo, totalHeight) == 8, "ImageDataInfo layout");
 static_assert(offsetof(ImageDataInfo, colorSpace) == 12, "ImageDataInfo layout");
@@ -264,7 +310,12 @@ using ModuleEntryPoint = std::int32_t (*)(ModuleObject* object, std::uint32_t co
                                           void* completionRef);
 
 // How a module file exports its entry point: with C linkage, and from a DLL.
-#if defined(_WIN32)
+// On 32-bit Windows GCC would write an asm-labelled dllexport with the "_"
+// label prefix, a name the linker cannot find; there the module's build
+// exports it through a module-definition file.
+#if defined(_WIN32) && !defined(_WIN64)
+#define MODULE_EXPORT extern "C"
+#elif defined(_WIN32)
 #define MODULE_EXPORT extern "C" __declspec(dllexport)
 #else
 #define MODULE_EXPORT extern "C" __attribute__((visibility("default")))

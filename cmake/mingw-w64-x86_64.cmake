@@ -1,0 +1,4 @@
+# Cross-build for 64-bit Windows: the build that loads 64-bit camera modules.
+set(SKERROW_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
