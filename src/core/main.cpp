@@ -17,6 +17,7 @@
 #include "platform/console.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "skerrow_version.h"
 #include "trigger/trigger_worker.h"
 
 namespace {
@@ -147,6 +148,12 @@ void shutDown() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before anything else, so that asking which build is installed
+  // never starts a server, writes a log or reads a configuration.
+  if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("skerrow %s (%s)\n", SKERROW_VERSION, SKERROW_BUILD);
+    return 0;
+  }
   platform::lineBufferStandardOutput();
   platform::installInterruptRoutine(onInterrupt);
   if (startUp(argc, argv)) runAcceptLoop();

@@ -10,6 +10,7 @@
 #include "e2e/process.h"
 #include "e2e/rig_folder.h"
 #include "e2e/server_log.h"
+#include "skerrow_version.h"
 #include "support/temp_dir.h"
 
 namespace e2e {
@@ -35,6 +36,16 @@ TEST(e2eSkerrowctl, BadCommandLinesExitOneWithAReason) {
     EXPECT_EQ(c.reason, run.err);
     EXPECT_EQ("", run.out);
   }
+}
+
+TEST(e2eSkerrowctl, VersionIsOneLineAndAsksNoServer) {
+  TempDir dir;
+  // No server runs: any connection attempt would end in an error.
+  const CtlRun run = runCtl(dir, {"--port", "9", "--version"});
+  EXPECT_TRUE(run.status.exited);
+  EXPECT_EQ(0, run.status.code);
+  EXPECT_EQ(std::string("skerrowctl ") + SKERROW_VERSION + " (" + SKERROW_BUILD + ")\n", run.out);
+  EXPECT_EQ("", run.err);
 }
 
 TEST(e2eSkerrowctl, RunningServerAnswersAndRefusedConnectionExitsOne) {

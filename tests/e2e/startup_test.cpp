@@ -1,6 +1,7 @@
 // Start-up without a usable configuration, and the configuration path taken
 // from the command line.
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "e2e/process.h"
 #include "e2e/rig_folder.h"
 #include "e2e/server_log.h"
+#include "skerrow_version.h"
 #include "support/temp_dir.h"
 
 namespace e2e {
@@ -79,6 +81,27 @@ TEST(e2eStartUp, ConfigPathOfTheFullFieldLengthIsReadUncut) {
   values.serverMaxUsers = "7";
   append(&expected, printoutLines(values));
   EXPECT_TRUE(framedBy(describe(parseLog(server.out().text())), expected, {}));
+}
+
+// A file named like the option holds a configuration that names a log
+// file: a server that took the option for its configuration path would read
+// it and leave that file, or at least print its start-up log.
+TEST(e2eStartUp, VersionIsOneLineAndStartsNothing) {
+  TempDir dir;
+  dir.write("--version", "[server]\nport=0\nlogfilename=server.log\n");
+  ServerProcess server(dir.path(), {"--version"});
+  ASSERT_TRUE(server.started()) << server.startError();
+  ExitStatus status;
+  ASSERT_TRUE(server.waitForExit(&status)) << server.out().text();
+
+  EXPECT_TRUE(status.exited) << "ended by signal " << status.signal;
+  EXPECT_EQ(status.code, 0);
+  ASSERT_TRUE(server.out().waitForEnd());
+  EXPECT_EQ(server.out().text(),
+            std::string("skerrow ") + SKERROW_VERSION + " (" + SKERROW_BUILD + ")\n");
+  EXPECT_NE(std::string(SKERROW_VERSION), "");
+  EXPECT_EQ(server.err().text(), "");
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "server.log"));
 }
 
 class OverlongConfigPathTest : public testing::TestWithParam<std::size_t> {};

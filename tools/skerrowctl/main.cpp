@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "skerrow_version.h"
 #include "tools/skerrowctl/ctl_client.h"
 #include "tools/skerrowctl/ctl_request.h"
 
@@ -16,6 +17,7 @@ namespace {
 
 const char* const kUsage =
     "usage: skerrowctl [--host H] [--port P] [--timeout MS] [--hex] COMMAND [ARG]\n"
+    "       skerrowctl --version\n"
     "\n"
     "Without ARG a command asks for the current value; with ARG it sets it.\n"
     "  none | echo                  test requests\n"
@@ -70,6 +72,9 @@ bool parseOptions(int argc, char** argv, Options* options) {
       options->hex = true;
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (arg == "--version") {
+      std::printf("skerrowctl %s (%s)\n", SKERROW_VERSION, SKERROW_BUILD);
       std::exit(0);
     } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0 && options->words.empty()) {
       std::fprintf(stderr, "skerrowctl: unknown or incomplete option '%s'\n%s", arg.c_str(),
