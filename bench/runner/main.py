@@ -31,7 +31,7 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--cache", required=True, help="folder for the rendered shots")
     parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--only", choices=["spacing"],
+    parser.add_argument("--only", choices=["spacing", "sustained"],
                         help="run one part alone (no picture)")
     args = parser.parse_args()
     procs.install_signal_handlers()
@@ -87,6 +87,9 @@ def measure(args):
         return rows, None
     if args.only == "spacing":
         return measure_spacing(build, out, quick, small, {}), None
+    if args.only == "sustained":
+        sustained_rows, _ = sustained.measure(build, shots, out, quick)
+        return pairing.measure(build, quick) + sustained_rows, None
     step("1 stamping: ours, exiv2, exiftool")
     rows += stamping.measure(build, shots, out, quick)
     rows += pairing.measure(build, quick)
