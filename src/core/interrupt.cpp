@@ -9,13 +9,9 @@
 namespace {
 std::atomic<bool> interruptHandled{false};
 std::atomic<bool> interruptDone{false};
-}  // namespace
+std::atomic<bool> endedByRequest{false};
 
-bool interruptReceived() { return interruptHandled.load(); }
-
-bool interruptFinished() { return interruptDone.load(); }
-
-void onInterrupt() {
+void interrupt(bool requested) {
   if (interruptHandled.exchange(true)) {
     // The body runs once, but no caller may go on before it has finished:
     // shutdown would otherwise close the log under the interrupt thread's
@@ -26,7 +22,23 @@ void onInterrupt() {
   logprintf(currentLogStream, "Siginthandler: Ctrl-c Received Program Terminating...\n");
   {
     platform::MutexHold hold(statusMutex, kMutexTimeoutMs);
-    if (hold.obtained()) serverStatus.running = false;
+    if (hold.obtained()) {
+      // A request that comes after a failure has already ended the run must
+      // not turn that failure into an orderly stop.
+      if (requested && serverStatus.running) endedByRequest.store(true);
+      serverStatus.running = false;
+    }
   }
   interruptDone.store(true);
 }
+}  // namespace
+
+bool interruptReceived() { return interruptHandled.load(); }
+
+bool interruptFinished() { return interruptDone.load(); }
+
+bool stopRequestEndedRun() { return endedByRequest.load(); }
+
+void onInterrupt() { interrupt(false); }
+
+void onStopRequest() { interrupt(true); }

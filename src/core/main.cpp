@@ -24,6 +24,15 @@ namespace {
 
 const char* const kWho = "Skerrow:main()";
 
+// The exit status: 0 after a stop on request, 1 when start-up failed or a
+// fault ended the run, so that a service manager restarts on failure only.
+constexpr int kExitStopped = 0;
+constexpr int kExitFailed = 1;
+
+// Set when a stop request came before start-up raised the run flag: the run
+// then ends, in order, before it began.
+bool stoppedBeforeRun = false;
+
 // Makes one mutex for the process. The handle lives until the process ends.
 bool createSharedMutex(std::atomic<platform::TimedMutex*>* mutex) {
   std::unique_ptr<platform::TimedMutex> created = platform::createTimedMutex();
@@ -97,6 +106,7 @@ bool startUp(int argc, char** argv) {
     if (!hold.obtained()) return false;
     serverStatus.acquisitionActive = false;
     serverStatus.running = !interruptReceived();
+    stoppedBeforeRun = !serverStatus.running;
   }
   // Every later user expects the queues to exist, so a server without them
   // does not start.
@@ -145,18 +155,46 @@ void shutDown() {
   while (!platform::consoleKeyPressed()) platform::sleepMs(50);
 }
 
+bool asksForHelp(const char* argument) {
+  return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0 ||
+         std::strcmp(argument, "/?") == 0;
+}
+
+void printUsage() {
+  std::printf(
+      "Usage: skerrow [CONFIG_FILE]\n"
+      "       skerrow --version | --help\n"
+      "\n"
+      "Runs the acquisition server with the settings in CONFIG_FILE (default %s).\n"
+      "Ctrl-C or a stop signal ends it in order.\n"
+      "\n"
+      "  --version       print the version and exit\n"
+      "  --help, -h, /?  print this help and exit\n"
+      "\n"
+      "Exit status: 0 after a stop on request, 1 when start-up fails or a fault\n"
+      "ends the run.\n",
+      platform::defaultConfigPath());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Answered before anything else, so that asking which build is installed
-  // never starts a server, writes a log or reads a configuration.
+  // Answered before anything else, so that asking which build is installed,
+  // or how to call it, never starts a server, writes a log or reads a
+  // configuration.
   if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("skerrow %s (%s)\n", SKERROW_VERSION, SKERROW_BUILD);
     return 0;
   }
+  if (argc >= 2 && asksForHelp(argv[1])) {
+    printUsage();
+    return 0;
+  }
   platform::lineBufferStandardOutput();
-  platform::installInterruptRoutine(onInterrupt);
-  if (startUp(argc, argv)) runAcceptLoop();
+  platform::installInterruptRoutine(onStopRequest);
+  const bool started = startUp(argc, argv);
+  if (started) runAcceptLoop();
   shutDown();
-  return 0;
+  // Read after shutdown, when the interrupt routine has surely finished.
+  return started && (stoppedBeforeRun || stopRequestEndedRun()) ? kExitStopped : kExitFailed;
 }

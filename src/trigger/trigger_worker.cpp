@@ -233,7 +233,19 @@ bool TriggerWorker::runPass() {
   driveLasers();
   // While the trigger port is being reopened nothing is sent and no name
   // is queued.
-  if (lines_[kTriggerLine].lost || !getAcquisitionActive() || !getCameraConnected()) {
+  const bool acquiring = getAcquisitionActive();
+  const bool cameraReady = acquiring && getCameraConnected();
+  // Acquisition on without a camera sends nothing; said once a wait, so an
+  // operator who switched it on learns why no images come.
+  if (acquiring && !cameraReady && !waitingForCamera_) {
+    logprintf(currentLogStream,
+              "%s: Acquisition on, but the camera is not connected; triggering waits for it.\n",
+              kWho);
+  } else if (cameraReady && waitingForCamera_) {
+    logprintf(currentLogStream, "%s: Camera connected; triggering starts.\n", kWho);
+  }
+  waitingForCamera_ = acquiring && !cameraReady;
+  if (lines_[kTriggerLine].lost || !cameraReady) {
     platform::sleepMs(kIdlePassMs);
     return true;
   }

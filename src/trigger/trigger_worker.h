@@ -129,6 +129,7 @@ class TriggerWorker {
   LaserLine laserLine_ = LaserLine::kLowered;
   bool laserWanted_ = false;         // laserPowerOn as last read
   std::uint32_t laserRequests_ = 0;  // laserRequests as last read
+  bool waitingForCamera_ = false;    // acquisition on, camera not connected
 
   // Faults that last: a laser line that keeps refusing a state, a queue
   // that stays full while the camera delivers nothing, a failing timer

@@ -1,5 +1,6 @@
-// Stopping a running server from outside: Ctrl-C (SIGINT) and a service
-// manager's stop (SIGTERM), during the run and during start-up.
+// Stopping a running server from outside: Ctrl-C (SIGINT), a service
+// manager's stop (SIGTERM) and a closed terminal (SIGHUP), during the run and
+// during start-up.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -73,7 +74,8 @@ TEST_P(StopSignalTest, InterruptIsLoggedOnceAndShutdownIsOrderly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(e2e, StopSignalTest,
-                         testing::Values(StopCase{"Sigint", SIGINT}, StopCase{"Sigterm", SIGTERM}),
+                         testing::Values(StopCase{"Sigint", SIGINT}, StopCase{"Sigterm", SIGTERM},
+                                         StopCase{"Sighup", SIGHUP}),
                          [](const testing::TestParamInfo<StopCase>& param) {
                            return std::string(param.param.name);
                          });

@@ -313,6 +313,35 @@ INSTANTIATE_TEST_SUITE_P(All, IdleTest,
                            return param.param.name;
                          });
 
+// Acquisition on without a camera: the wait is said once as it begins, and
+// its end once; acquisition switched off ends a wait without a line.
+TEST_F(TriggerWorkerTest, WaitForTheCameraIsSaidOnceAndItsEndOnce) {
+  const std::string waits =
+      "TriggerWorkerThread(): Acquisition on, but the camera is not connected; triggering waits "
+      "for it.";
+  const std::string starts = "TriggerWorkerThread(): Camera connected; triggering starts.";
+  struct Step {
+    bool acquisition;
+    bool connected;
+    std::size_t waitLines;
+    std::size_t startLines;
+  };
+  const Step steps[] = {{true, false, 1, 0}, {true, false, 1, 0}, {true, false, 1, 0},
+                        {true, true, 1, 1},  {true, false, 2, 1}, {false, false, 2, 1},
+                        {false, true, 2, 1}, {true, true, 2, 1}};
+  startWorker();
+  int pass = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(pass++);
+    serverStatus.acquisitionActive = step.acquisition;
+    serverStatus.cameraConnected = step.connected;
+    ASSERT_TRUE(worker_->runPass());
+    EXPECT_EQ(step.waitLines, entriesWith(waits).size());
+    EXPECT_EQ(step.startLines, entriesWith(starts).size());
+  }
+  EXPECT_EQ(2u, line(kTrigger).bytes().size());
+}
+
 TEST_F(TriggerWorkerTest, AcquisitionSwitchedOffDuringTheWaitSendsNothing) {
   startWorker();
   timer_->setWaitHook([] { setAcquisitionActive(false); });

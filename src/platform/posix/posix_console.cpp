@@ -58,25 +58,33 @@ void runRoutine() {
 
 // The routine takes the status mutex and writes the log, neither of which is
 // safe inside a signal handler: a signal arriving while the interrupted thread
-// holds the mutex would deadlock. So SIGINT and SIGTERM are blocked in every
+// holds the mutex would deadlock. So the stop signals are blocked in every
 // thread (the mask is inherited by threads created later; call this first)
 // and one watcher thread takes them with sigwait, as Windows runs its Ctrl-C
-// handler on a thread of its own. SIGTERM is treated as Ctrl-C so that a
-// service manager's stop shuts down in order. The routine runs on a thread of
-// its own, so the watcher is free to take a second signal while a shutdown
-// hangs; that one ends the process, as a second Ctrl-C does on Windows.
+// handler on a thread of its own. SIGTERM (a service manager's stop) and
+// SIGHUP (a closed terminal or SSH connection) are treated as Ctrl-C, so that
+// the lasers are lowered and the logs closed. A SIGHUP ignored from the start
+// (nohup) stays ignored: whoever started the server wants it to outlive the
+// terminal. The routine runs on a thread of its own, so the watcher is free to
+// take a second signal while a shutdown hangs; that one ends the process, as
+// a second Ctrl-C does on Windows.
 bool installInterruptRoutine(void (*routine)()) {
   interruptRoutine.store(routine);
   struct sigaction action {};
   action.sa_handler = ignoreSignal;  // a handler, not SIG_IGN, keeps the signal deliverable
   sigemptyset(&action.sa_mask);
-  if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0) {
+  struct sigaction hangUp {};
+  if (sigaction(SIGHUP, nullptr, &hangUp) != 0) return false;
+  const bool takeHangUp = hangUp.sa_handler != SIG_IGN;
+  if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0 ||
+      (takeHangUp && sigaction(SIGHUP, &action, nullptr) != 0)) {
     return false;
   }
   sigset_t stops;
   sigemptyset(&stops);
   sigaddset(&stops, SIGINT);
   sigaddset(&stops, SIGTERM);
+  if (takeHangUp) sigaddset(&stops, SIGHUP);
   if (pthread_sigmask(SIG_BLOCK, &stops, nullptr) != 0) return false;
   try {
     std::thread([stops] {
