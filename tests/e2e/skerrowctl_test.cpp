@@ -1,5 +1,10 @@
 // The skerrowctl program as an operator runs it: against a running server
 // and with bad command lines.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -35,7 +40,52 @@ TEST(e2eSkerrowctl, BadCommandLinesExitOneWithAReason) {
     EXPECT_EQ(1, run.status.code) << c.reason;
     EXPECT_EQ(c.reason, run.err);
     EXPECT_EQ("", run.out);
+    // The check alone finds the same fault, with the same words.
+    std::vector<std::string> checked = {"--check-args"};
+    checked.insert(checked.end(), c.args.begin(), c.args.end());
+    const CtlRun check = runCtl(dir, checked);
+    EXPECT_EQ(1, check.status.code) << c.reason;
+    EXPECT_EQ(c.reason, check.err);
   }
+}
+
+TEST(e2eSkerrowctl, CheckArgsPassesAGoodLineWithoutConnecting) {
+  TempDir dir;
+  // Port 9: nobody listens, so any connection attempt would fail.
+  const CtlRun run =
+      runCtl(dir, {"--check-args", "--port", "9", "--timeout", "500", "prefix", "dive/D_"});
+  EXPECT_TRUE(run.status.exited);
+  EXPECT_EQ(0, run.status.code);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ("", run.err);
+}
+
+TEST(e2eSkerrowctl, UnansweredConnectEndsWithTheTimeout) {
+  // A listener whose accept queue is full drops every further handshake,
+  // as a host that is switched off does.
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  ASSERT_EQ(0, listen(listener, 0));
+  socklen_t length = sizeof address;
+  ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length));
+  const int filler = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(0, connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  const std::string port = std::to_string(ntohs(address.sin_port));
+
+  TempDir dir;
+  // runCtl fails the test when the run does not end within its deadline.
+  const CtlRun run = runCtl(dir, {"--port", port, "--timeout", "300", "images"});
+  EXPECT_TRUE(run.status.exited);
+  EXPECT_EQ(1, run.status.code);
+  EXPECT_EQ("skerrowctl: no connection to 127.0.0.1:" + port + " within the time-out (300 ms)\n",
+            run.err);
+  EXPECT_EQ("", run.out);
+  close(filler);
+  close(listener);
 }
 
 TEST(e2eSkerrowctl, VersionIsOneLineAndAsksNoServer) {

@@ -195,7 +195,7 @@ TEST_F(CtlServerTest, IntervalIsAskedAndAnswered) {
   startAnswering();
   CtlConnection connection;
   std::string error;
-  ASSERT_TRUE(connection.open("127.0.0.1", port_, &error)) << error;
+  ASSERT_TRUE(connection.open("127.0.0.1", port_, 20000, &error)) << error;
   CtlRequest request;
   ASSERT_TRUE(buildCtlRequest({"interval"}, &request, &error));
   Bytes sent;
@@ -214,7 +214,7 @@ TEST_F(CtlServerTest, SilentServerIsATimeout) {
   startServer();  // nobody answers
   CtlConnection connection;
   std::string error;
-  ASSERT_TRUE(connection.open("127.0.0.1", port_, &error)) << error;
+  ASSERT_TRUE(connection.open("127.0.0.1", port_, 20000, &error)) << error;
   CtlRequest request;
   ASSERT_TRUE(buildCtlRequest({"images"}, &request, &error));
   Bytes sent;
@@ -229,7 +229,7 @@ TEST_F(CtlServerTest, RefusedConnectionIsReported) {
   stopServer();  // the port is free again and nobody listens
   CtlConnection connection;
   std::string error;
-  EXPECT_FALSE(connection.open("127.0.0.1", port, &error));
+  EXPECT_FALSE(connection.open("127.0.0.1", port, 20000, &error));
   EXPECT_NE(std::string::npos, error.find("cannot connect to 127.0.0.1:")) << error;
 }
 

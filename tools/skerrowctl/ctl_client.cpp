@@ -1,11 +1,17 @@
 #include "tools/skerrowctl/ctl_client.h"
 
+#include <cerrno>
 #include <chrono>
 
 #include "channel/wire.h"
 #include "platform/error.h"
+#include "platform/rfc2217_connect.h"
 
 namespace {
+
+// How the bounded connect reports its time-out: ETIMEDOUT, or WSAETIMEDOUT
+// (10060) on Windows.
+bool isTimeOut(unsigned long code) { return code == ETIMEDOUT || code == 10060; }
 
 // Reads exactly count more bytes into *out before the deadline.
 bool readExactly(platform::SocketHandle socket, std::size_t count,
@@ -57,7 +63,7 @@ CtlConnection::~CtlConnection() {
   platform::socketCleanup();
 }
 
-bool CtlConnection::open(const std::string& host, int port, std::string* error) {
+bool CtlConnection::open(const std::string& host, int port, int timeoutMs, std::string* error) {
   if (!platform::socketStartup()) {
     *error = "cannot start the socket layer";
     return false;
@@ -67,10 +73,18 @@ bool CtlConnection::open(const std::string& host, int port, std::string* error) 
     *error = "cannot open a socket (error " + std::to_string(platform::lastSocketError()) + ")";
     return false;
   }
-  if (!platform::socketConnect(socket_, host.c_str(), port)) {
+  const auto start = std::chrono::steady_clock::now();
+  if (!platform::socketConnectWithin(socket_, host.c_str(), port, timeoutMs)) {
     const unsigned long code = platform::lastSocketError();
-    *error = "cannot connect to " + host + ":" + std::to_string(port) + " (error " +
-             std::to_string(code) + "; is the server running?)";
+    const std::string where = host + ":" + std::to_string(port);
+    if (isTimeOut(code) ||
+        std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeoutMs)) {
+      *error = "no connection to " + where + " within the time-out (" + std::to_string(timeoutMs) +
+               " ms)";
+    } else {
+      *error = "cannot connect to " + where + " (error " + std::to_string(code) +
+               "; is the server running?)";
+    }
     return false;
   }
   return true;

@@ -14,8 +14,10 @@ class CtlConnection {
   CtlConnection(const CtlConnection&) = delete;
   CtlConnection& operator=(const CtlConnection&) = delete;
 
-  // Connects to host:port. On failure returns false with the reason.
-  bool open(const std::string& host, int port, std::string* error);
+  // Connects to host:port, giving up after timeoutMs: a host that is
+  // switched off would otherwise hold the run for the system's own
+  // time-out, a minute or more. On failure returns false with the reason.
+  bool open(const std::string& host, int port, int timeoutMs, std::string* error);
 
   // Sends the request and waits at most timeoutMs for one whole reply.
   // On failure returns false with the reason (time-out, closed, ...).

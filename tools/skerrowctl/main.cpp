@@ -16,8 +16,14 @@
 namespace {
 
 const char* const kUsage =
-    "usage: skerrowctl [--host H] [--port P] [--timeout MS] [--hex] COMMAND [ARG]\n"
-    "       skerrowctl --version\n"
+    "usage: skerrowctl [--host H] [--port P] [--timeout MS] [--hex] [--check-args] COMMAND [ARG]\n"
+    "       skerrowctl --version | --help\n"
+    "\n"
+    "  --host H        server address or name (default 127.0.0.1)\n"
+    "  --port P        command port (default 2020)\n"
+    "  --timeout MS    limit for the connection, then for each reply (default 3000)\n"
+    "  --hex           also print the bytes sent and received\n"
+    "  --check-args    check the command line only, without connecting\n"
     "\n"
     "Without ARG a command asks for the current value; with ARG it sets it.\n"
     "  none | echo                  test requests\n"
@@ -27,13 +33,14 @@ const char* const kUsage =
     "  lasers [0|1]                 laser power\n"
     "  interval [MS]                trigger interval in milliseconds\n"
     "  prefix [TEXT]                image file prefix\n"
-    "  images | triggers            counts of this run\n"
+    "  images | triggers            counts since the server started\n"
     "  inifile | triggerport        configuration file, trigger-port settings\n"
     "  raw TYPE ACTION [INT32]      any request\n"
     "  watch                        image and trigger counts every second until Ctrl-C\n"
     "\n"
-    "Exit status: 0 on a reply, 2 when the server did not know the type, 1 on no reply\n"
-    "or on a reply that does not answer the request.\n";
+    "Exit status: 0 on a reply (with --check-args: on a good command line), 2 when\n"
+    "the server did not know the type, 1 on a wrong command line, no connection, no\n"
+    "reply in time, or a reply that does not answer the request.\n";
 
 std::atomic<bool> stopWatching{false};
 void onWatchInterrupt() { stopWatching = true; }
@@ -43,6 +50,7 @@ struct Options {
   int port = 2020;
   int timeoutMs = 3000;
   bool hex = false;
+  bool checkOnly = false;
   std::vector<std::string> words;
 };
 
@@ -70,6 +78,8 @@ bool parseOptions(int argc, char** argv, Options* options) {
       }
     } else if (arg == "--hex") {
       options->hex = true;
+    } else if (arg == "--check-args") {
+      options->checkOnly = true;
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       std::exit(0);
@@ -151,8 +161,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "skerrowctl: %s\n", error.c_str());
     return 1;
   }
+  // Everything a real run checks has been checked: the documentation's
+  // examples are tested this way without a server.
+  if (options.checkOnly) return 0;
   CtlConnection connection;
-  if (!connection.open(options.host, options.port, &error)) {
+  if (!connection.open(options.host, options.port, options.timeoutMs, &error)) {
     std::fprintf(stderr, "skerrowctl: %s\n", error.c_str());
     return 1;
   }
