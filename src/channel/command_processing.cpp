@@ -6,6 +6,7 @@
 #include "channel/message_queue.h"
 #include "channel/command_message.h"
 #include "channel/wire.h"
+#include "core/image_root.h"
 #include "core/log.h"
 #include "core/server_state.h"
 #include "core/status_access.h"
@@ -104,8 +105,9 @@ void switchLasers(std::int32_t argument) {
 }
 
 // Takes the prefix text of a set request. The text must end with its zero
-// byte inside the bytes that arrived and fit the prefix field; anything else
-// is refused, never cut. False when statusMutex was not obtained.
+// byte inside the bytes that arrived and fit the prefix field, and, with an
+// image root set, its folder must lie inside the root; anything else is
+// refused, never cut. False when statusMutex was not obtained.
 bool setPrefix(const CommandMessage& request) {
   const unsigned char* text = request.bytes() + kHeaderLength;
   const std::uint32_t available =
@@ -115,6 +117,15 @@ bool setPrefix(const CommandMessage& request) {
       end ? static_cast<std::size_t>(static_cast<const unsigned char*>(end) - text) : 0;
   if (end == nullptr || length > sizeof serverStatus.cameraFilePrefix - 1) {
     logprintf(currentLogStream, "%s: ERROR Prefix too long or not terminated.\n", kWho);
+    return true;
+  }
+  // Checked before the mutex is taken: resolving the folder may wait on the
+  // file system, and only this thread writes the prefix.
+  const char* prefix = reinterpret_cast<const char*>(text);
+  const PrefixPlace place = placePrefix(prefix, serverSettings.cameraImageRoot);
+  if (place != PrefixPlace::INSIDE) {
+    logprintf(currentLogStream, "%s: ERROR Prefix %s refused, %s.\n", kWho, prefix,
+              prefixRefusalReason(place));
     return true;
   }
   platform::MutexHold hold(statusMutex, kMutexTimeoutMs);

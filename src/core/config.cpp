@@ -1,17 +1,22 @@
 #include "core/config.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "core/image_root.h"
 #include "core/log.h"
 #include "core/server_state.h"
 #include "platform/error.h"
 #include "platform/ini.h"
+#include "platform/paths.h"
 
 namespace {
 
 const char* const kWho = "importIniSettings()";
 // Every local address, as the listener has always bound.
 const char* const kDefaultBindAddress = "0.0.0.0";
+const char* const kDefaultPrefix = "AUV_";
 
 // Reads a text key into a field of fieldSize bytes. The read is made into a
 // buffer far larger than any field, so that a value that does not fit is
@@ -53,6 +58,52 @@ void readPairing(const char* path, PairingMode* mode) {
               kWho);
 }
 
+// Unlike other texts, an over-long root does not fall back to its default:
+// no root at all would open every folder, the opposite of what the operator
+// asked for, so the server does not start. A root that is not there yet (a
+// disk not mounted) is kept: the server runs, its trigger and lasers too,
+// and every prefix is refused until the root exists.
+bool readImageRoot(const char* path, char* root) {
+  char value[1024];
+  const unsigned length =
+      platform::iniGetString("camera", "imageroot", "", value, sizeof value, path);
+  root[0] = '\0';
+  if (length > kImageRootSize - 1) {
+    logprintf(currentLogStream, "%s: ERROR [camera] imageroot is longer than %u characters.\n",
+              kWho, kImageRootSize - 1);
+    return false;
+  }
+  std::memcpy(root, value, length + 1);
+  std::string resolved;
+  bool exists = false;
+  if (root[0] != '\0' && (!platform::resolveFolder(root, &resolved, &exists) || !exists)) {
+    logprintf(currentLogStream,
+              "%s: ERROR [camera] imageroot %s is not an existing folder, every prefix is "
+              "refused until it is.\n",
+              kWho, root);
+  }
+  return true;
+}
+
+// A prefix outside the root is replaced by the default name inside the
+// root: an operator who set a root expects the images there, and the plain
+// default in the working folder may itself lie outside. The root's size
+// leaves room for this.
+void keepPrefixInsideRoot(const char* root, char* prefix) {
+  const PrefixPlace place = placePrefix(prefix, root);
+  if (place == PrefixPlace::INSIDE) return;
+  const std::size_t rootLength = std::strlen(root);
+  const char separator[2] = {platform::pathSeparator(), '\0'};
+  char fallback[kPrefixSize];
+  std::snprintf(fallback, sizeof fallback, "%s%s%s", root,
+                platform::isPathSeparator(root[rootLength - 1]) ? "" : separator, kDefaultPrefix);
+  logprintf(currentLogStream,
+            "%s: ERROR [camera] fileprefix %s refused, %s, using the default in the image root "
+            "(%s).\n",
+            kWho, prefix, prefixRefusalReason(place), fallback);
+  std::memcpy(prefix, fallback, std::strlen(fallback) + 1);
+}
+
 }  // namespace
 
 bool importIniSettings(const char* path) {
@@ -71,8 +122,10 @@ bool importIniSettings(const char* path) {
   readText("server", "logfilename", "stdout", settings.logfilename, sizeof settings.logfilename,
            path);
   serverStatus.cameraPreTrigger = platform::iniGetInt("camera", "pretrigger", 0, path) == 1;
-  readText("camera", "fileprefix", "AUV_", serverStatus.cameraFilePrefix,
+  if (!readImageRoot(path, settings.cameraImageRoot)) return false;
+  readText("camera", "fileprefix", kDefaultPrefix, serverStatus.cameraFilePrefix,
            sizeof serverStatus.cameraFilePrefix, path);
+  keepPrefixInsideRoot(settings.cameraImageRoot, serverStatus.cameraFilePrefix);
   readText("trigger", "serialport", "COM1", settings.triggerPortName,
            sizeof settings.triggerPortName, path);
   settings.triggerBaudRate = platform::iniGetInt("trigger", "baudrate", 1200, path);
@@ -108,6 +161,10 @@ void printSettings() {
   logprintf(log, "| logfilename:\t\t  %s\n", s.logfilename);
   logprintf(log, "| cameraPreTrigger:  %i\n", serverStatus.cameraPreTrigger ? 1 : 0);
   logprintf(log, "| cameraFilePrefix:  %s\n", serverStatus.cameraFilePrefix);
+  // Shown only when the operator confined images to one folder.
+  if (s.cameraImageRoot[0] != '\0') {
+    logprintf(log, "| cameraImageRoot:   %s\n", s.cameraImageRoot);
+  }
   logprintf(log, "| cameraInterval:    %i\n", static_cast<int>(serverStatus.cameraInterval));
   // Shown only when the operator chose another pairing than the default.
   if (s.cameraPairing != PairingMode::REPAIR) {

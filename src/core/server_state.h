@@ -19,6 +19,9 @@ constexpr unsigned kConfigPathSize = 256;
 constexpr unsigned kPortNameSize = 255;
 // A dotted IPv4 address.
 constexpr unsigned kBindAddressSize = 16;
+// Leaves room for a separator and the default prefix, so that the prefix
+// field can always fall back to the default name inside the root.
+constexpr unsigned kImageRootSize = kPrefixSize - 5;
 
 // Run-time status. Fields touched by more than one thread are read and
 // written under statusMutex. imageCount and cameraPreTrigger are touched only
@@ -56,6 +59,8 @@ struct ServerSettings {
   char laserParity[2];
   std::uint16_t laserStop;
   PairingMode cameraPairing;  // zero-filled: REPAIR
+  // The folder that every prefix must lie in; empty: anywhere.
+  char cameraImageRoot[kImageRootSize];
 };
 
 // Zero-filled before main runs.

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "camera/camera_handler.h"
@@ -231,6 +233,49 @@ TEST_F(CommandTest, IntervalReplyKeepsTheLastReadValueWhenTheMutexIsHeld) {
   serverStatus.cameraInterval = 999;
   ASSERT_EQ(1u, replies.size());
   EXPECT_EQ("01 18 00 00 06 00 00 00 00 04 00 00 00 FA 00 00 00", replies[0]);
+}
+
+// With an image root, a prefix whose folder lies outside it is refused with
+// its reason and answered with the prefix unchanged; without one, anything
+// goes as before.
+TEST_F(CommandTest, PrefixOutsideTheImageRootIsRefused) {
+  const std::filesystem::path root = dir_.path() / "root";
+  std::filesystem::create_directories(root);
+  std::filesystem::create_directories(dir_.path() / "other");
+  ASSERT_LT(root.string().size(), sizeof serverSettings.cameraImageRoot);
+  std::strcpy(serverSettings.cameraImageRoot, root.string().c_str());
+  const std::string inside = root.string() + "/IMG_";
+  struct PrefixCase {
+    std::string prefix;
+    bool taken;
+  };
+  std::vector<PrefixCase> cases = {
+      {inside, true},
+      {root.string() + "/../IMG_", false},
+      {dir_.file("other/IMG_"), false},
+      {"IMG_", false},  // the working folder
+  };
+  // Windows grants symbolic links only with a privilege: tested where it can.
+  std::error_code error;
+  std::filesystem::create_directory_symlink(dir_.path() / "other", root / "out", error);
+  if (!error) cases.push_back({(root / "out").string() + "/IMG_", false});
+  for (const PrefixCase& c : cases) {
+    std::strcpy(serverStatus.cameraFilePrefix, "AUV_");
+    const Bytes text(c.prefix.begin(), c.prefix.end() + 1);
+    const std::vector<std::string> replies = run(request(7, 1, text));
+    const std::string now = c.taken ? c.prefix : "AUV_";
+    EXPECT_EQ(now, serverStatus.cameraFilePrefix) << c.prefix;
+    EXPECT_EQ(c.taken ? "processCommandMessage(): Set File prefix to: " + c.prefix
+                      : "processCommandMessage(): ERROR Prefix " + c.prefix +
+                            " refused, its folder lies outside the image root.",
+              logEntries().back());
+    ASSERT_EQ(1u, replies.size()) << c.prefix;
+    EXPECT_EQ(now, std::string(reinterpret_cast<const char*>(fromHex(replies[0]).data() + 13)));
+  }
+  serverSettings.cameraImageRoot[0] = '\0';
+  const std::string anywhere = "../../x";
+  run(request(7, 1, Bytes(anywhere.begin(), anywhere.end() + 1)));
+  EXPECT_EQ(anywhere, serverStatus.cameraFilePrefix);
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "core/config.h"
 #include "support/core_fixture.h"
 #include "core/log.h"
 #include "core/server_state.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -207,6 +210,67 @@ TEST_F(ConfigTest, TextAtItsLimitIsKeptAndLongerIsRefused) {
       EXPECT_EQ(expected, entries.back());
     }
   }
+}
+
+// With an image root, a fileprefix whose folder lies outside it (the plain
+// default in the working folder too) gives way to the default name inside
+// the root, which is printed after the prefix. A root not there yet refuses
+// every prefix; one too long to keep stops the start, since without it
+// every folder would be open.
+TEST_F(ConfigTest, ImageRootConfinesTheFilePrefix) {
+  const std::string root = dir_.file("root"), missing = dir_.file("missing");
+  std::filesystem::create_directories(root);
+  std::filesystem::create_directories(dir_.file("other"));
+  std::error_code noLinks;  // Windows grants links only with a privilege
+  std::filesystem::create_directory_symlink(dir_.file("other"), root + "/out", noLinks);
+  const std::string outside = "its folder lies outside the image root";
+  const std::string absent = "the image root is not an existing folder";
+  const struct {
+    std::string root, prefix;  // prefix empty: no fileprefix key
+    bool taken;
+    std::string reason, firstLine;
+  } cases[] = {
+      {root, "", false, outside, ""},
+      {root, root + "/D7_", true, "", ""},
+      {root, root + "/new/D7_", true, "", ""},
+      {root, root + "/../D7_", false, outside, ""},
+      {root, dir_.file("other/D7_"), false, outside, ""},
+      {root, noLinks ? "" : root + "/out/D7_", false, outside, ""},
+      {missing, missing + "/D7_", false, absent,
+       "importIniSettings(): ERROR [camera] imageroot " + missing +
+           " is not an existing folder, every prefix is refused until it is."},
+  };
+  for (const auto& c : cases) {
+    const std::size_t from = logEntries().size();
+    ASSERT_TRUE(import("[camera]\nimageroot=" + c.root + "\n" +
+                       (c.prefix.empty() ? "" : "fileprefix=" + c.prefix + "\n")));
+    const std::string fallback = c.root + platform::pathSeparator() + "AUV_";
+    EXPECT_EQ(c.taken ? c.prefix : fallback, serverStatus.cameraFilePrefix) << c.prefix;
+    std::vector<std::string> expected;
+    if (!c.firstLine.empty()) expected.push_back(c.firstLine);
+    if (!c.taken) {
+      expected.push_back("importIniSettings(): ERROR [camera] fileprefix " +
+                         (c.prefix.empty() ? "AUV_" : c.prefix) + " refused, " + c.reason +
+                         ", using the default in the image root (" + fallback + ").");
+    }
+    const std::vector<std::string> entries = logEntries();
+    EXPECT_EQ(expected,
+              std::vector<std::string>(entries.begin() + static_cast<long>(from), entries.end()))
+        << c.prefix;
+  }
+  const std::size_t from = logEntries().size();
+  printSettings();
+  std::vector<std::string> printout = kDefaultPrintout;
+  printout[6] = "| cameraFilePrefix:  " + missing + platform::pathSeparator() + "AUV_";
+  printout.insert(printout.begin() + 7, "| cameraImageRoot:   " + missing);
+  const std::vector<std::string> entries = logEntries();
+  EXPECT_EQ(printout,
+            std::vector<std::string>(entries.begin() + static_cast<long>(from), entries.end()));
+
+  ASSERT_TRUE(import("[camera]\nimageroot=" + std::string(122, 'r') + "\n"));
+  EXPECT_FALSE(import("[camera]\nimageroot=" + std::string(123, 'r') + "\n"));
+  EXPECT_EQ("importIniSettings(): ERROR [camera] imageroot is longer than 122 characters.",
+            logEntries().back());
 }
 
 }  // namespace
