@@ -77,6 +77,7 @@ std::string rigUsage() {
          "                        0 to the lag (default 0)\n"
          "  --seed S              seed of the jitter, so that runs repeat (default 20240501)\n"
          "  --no-subsec           a camera clock of whole seconds: no SubSecTime tags\n"
+         "  --realtime            take trigger bytes at real-time priority where permitted\n"
          "  --help                print this text\n";
 }
 
@@ -87,6 +88,10 @@ ParseResult parseRigOptions(int argc, const char* const* argv, RigOptions* optio
     if (name == "--help" || name == "-h") return ParseResult::kHelp;
     if (name == "--no-subsec") {
       options->subSeconds = false;
+      continue;
+    }
+    if (name == "--realtime") {
+      options->realtime = true;
       continue;
     }
     if (i + 1 >= argc) {

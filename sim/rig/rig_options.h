@@ -39,6 +39,7 @@ struct RigOptions {
   int lagJitterMs = 0;                // each lag and exposure moves by up to this, 0 to lagMs
   std::uint64_t seed = kDefaultSeed;  // of the jitter, so that runs repeat
   bool subSeconds = true;             // false: a clock of whole seconds, no SubSecTime tags
+  bool realtime = false;              // take trigger bytes at real-time priority where permitted
 };
 
 // Limits of the rendered size: a 100-megapixel frame is beyond every survey

@@ -1,5 +1,8 @@
 // The shutter: triggers released, missed on request, and the shots the
 // camera takes on its own.
+#include <pthread.h>
+#include <sched.h>
+
 #include <cstdio>
 #include <utility>
 
@@ -24,7 +27,29 @@ std::string Rig::loggedName(const PendingShot& shot) const {
   return options_.replayDir.empty() ? shot.baseName + ".JPG" : shot.baseName;
 }
 
+namespace {
+
+// Once per thread: SCHED_FIFO where the system permits it, otherwise one
+// line on standard error and the thread runs on as it was.
+void raiseToRealTimeOnce() {
+  thread_local bool tried = false;
+  if (tried) return;
+  tried = true;
+  sched_param param{};
+  param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+  const int error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  if (error != 0)
+    std::fprintf(stderr,
+                 "skerrow-rig: real-time priority refused (%d); trigger bytes may be read late\n",
+                 error);
+}
+
+}  // namespace
+
 void Rig::onTriggerBytes(const std::uint8_t* data, std::size_t size) {
+  // A camera's electronics take the pulse at once; a rig process starved of
+  // the processor would read the byte, and so date the shot, late.
+  if (options_.realtime) raiseToRealTimeOnce();
   const std::chrono::milliseconds lag(options_.lagMs);
   for (std::size_t i = 0; i < size; ++i) {
     if (data[i] != 0) continue;

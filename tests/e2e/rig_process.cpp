@@ -29,9 +29,12 @@ RigProcess::RigProcess(const testing_support::TempDir& dir, const std::vector<st
     : dir_(dir) {
   if (!copyStandInModule(dir.path(), &error_)) return;
   std::vector<std::string> args{
-      "--card",         dir.file("card"),         "--log",        dir.file("rig-log.csv"),
-      "--trigger-link", dir.file("trigger-line"), "--ports-file", dir.file("rig-ports"),
-      "--control",      dir.file("rig-control")};
+      "--card", dir.file("card"), "--log", dir.file("rig-log.csv"), "--trigger-link",
+      dir.file("trigger-line"), "--ports-file", dir.file("rig-ports"), "--control",
+      dir.file("rig-control"),
+      // Read late by a starved rig, a trigger byte would date its shot late
+      // and the pairing check would rightly take it for another trigger's.
+      "--realtime"};
   args.insert(args.end(), options.begin(), options.end());
   process_ = std::make_unique<ServerProcess>(SKERROW_RIG_BIN, dir.path(), args,
                                              std::vector<std::string>{});
