@@ -1,8 +1,5 @@
 // The skerrowctl program as an operator runs it: against a running server
 // and with bad command lines.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +13,7 @@
 #include "e2e/rig_folder.h"
 #include "e2e/server_log.h"
 #include "skerrow_version.h"
+#include "support/loopback_listener.h"
 #include "support/temp_dir.h"
 
 namespace e2e {
@@ -63,18 +61,9 @@ TEST(e2eSkerrowctl, CheckArgsPassesAGoodLineWithoutConnecting) {
 TEST(e2eSkerrowctl, UnansweredConnectEndsWithTheTimeout) {
   // A listener whose accept queue is full drops every further handshake,
   // as a host that is switched off does.
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
-  ASSERT_EQ(0, listen(listener, 0));
-  socklen_t length = sizeof address;
-  ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length));
-  const int filler = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_EQ(0, connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address));
-  const std::string port = std::to_string(ntohs(address.sin_port));
+  const testing_support::LoopbackListener listener(true);
+  ASSERT_NE(0, listener.port());
+  const std::string port = std::to_string(listener.port());
 
   TempDir dir;
   // runCtl fails the test when the run does not end within its deadline.
@@ -84,8 +73,6 @@ TEST(e2eSkerrowctl, UnansweredConnectEndsWithTheTimeout) {
   EXPECT_EQ("skerrowctl: no connection to 127.0.0.1:" + port + " within the time-out (300 ms)\n",
             run.err);
   EXPECT_EQ("", run.out);
-  close(filler);
-  close(listener);
 }
 
 TEST(e2eSkerrowctl, VersionIsOneLineAndAsksNoServer) {

@@ -1,7 +1,5 @@
 // Start-up without a usable configuration, and the configuration path taken
 // from the command line.
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -16,6 +14,7 @@
 #include "e2e/rig_folder.h"
 #include "e2e/server_log.h"
 #include "skerrow_version.h"
+#include "support/loopback_listener.h"
 #include "support/temp_dir.h"
 
 namespace e2e {
@@ -144,32 +143,6 @@ INSTANTIATE_TEST_SUITE_P(e2e, OverlongConfigPathTest, testing::Values(256, 300, 
 namespace e2e {
 namespace {
 
-// A listening socket on a port the system picks, held for the test.
-class HeldPort {
- public:
-  HeldPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    socklen_t size = sizeof address;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::listen(fd_, 1) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      return;
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~HeldPort() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  HeldPort(const HeldPort&) = delete;
-  HeldPort& operator=(const HeldPort&) = delete;
-  int port() const { return port_; }
-
- private:
-  int fd_;
-  int port_ = 0;
-};
-
 // Start-ups that fail end in order, but with status 1, so that a service
 // manager's restart-on-failure fires. The camera is there in every case.
 struct FailedStart {
@@ -190,7 +163,7 @@ TEST_P(FailedStartTest, EndsInOrderWithStatusOne) {
   TempDir dir;
   RigFolder rig(dir);
   ASSERT_TRUE(rig.ok()) << rig.error();
-  HeldPort held;
+  testing_support::LoopbackListener held;
   ASSERT_NE(held.port(), 0);
   std::string ini = c.ini == nullptr ? "" : c.ini;
   if (c.portInUse) ini += "port=" + std::to_string(held.port()) + "\n";

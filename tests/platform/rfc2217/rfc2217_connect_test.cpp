@@ -1,11 +1,7 @@
 // The remote line's connect gives up in time when the server never answers
 // the connection: a listener whose accept queue is full drops every further
 // handshake, as a host that is switched off does.
-#include <arpa/inet.h>
 #include <errno.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,26 +11,18 @@
 #include <string>
 
 #include "platform/rfc2217_line.h"
+#include "support/loopback_listener.h"
 
 namespace {
 
 TEST(Rfc2217Connect, GivesUpWhenTheHandshakeNeverCompletes) {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
-  ASSERT_EQ(0, listen(listener, 0));
-  socklen_t length = sizeof address;
-  ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length));
   // One connection fills the queue; it is never accepted.
-  const int filler = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_EQ(0, connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address));
+  const testing_support::LoopbackListener listener(true);
+  ASSERT_NE(0, listener.port());
 
   platform::Rfc2217Timing timing;
   timing.connectMs = 300;
-  const std::string name = "rfc2217://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const std::string name = "rfc2217://127.0.0.1:" + std::to_string(listener.port());
   std::unique_ptr<platform::SerialLine> line =
       platform::createRfc2217SerialLine(name.c_str(), timing);
   testing::internal::CaptureStderr();
@@ -45,8 +33,6 @@ TEST(Rfc2217Connect, GivesUpWhenTheHandshakeNeverCompletes) {
   EXPECT_FALSE(opened.get());
   EXPECT_EQ(static_cast<unsigned long>(ETIMEDOUT), line->lastError());
   EXPECT_NE(std::string::npos, printed.find("Cannot connect to 127.0.0.1:")) << printed;
-  close(filler);
-  close(listener);
 }
 
 }  // namespace
